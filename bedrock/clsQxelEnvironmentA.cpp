@@ -1,0 +1,13 @@
+#include "classes.h"
+
+#include <string>
+
+#include "journal.h"
+
+HRESULT clsQxelEnvironmentA::EnsureQxEnvironmentStatus(VARIANT_BOOL bEnsure, short iStatus, VARIANT *result) {
+    if (result) VariantInit(result);
+    return rt::Guarded([&] {
+        bedrock::journal::Write(L"ENVIRONMENT", {bEnsure ? L"True" : L"False", std::to_wstring(iStatus)});
+        return S_OK;
+    });
+}

@@ -1,0 +1,250 @@
+#include "clsQxAtomTables10A.h"
+
+#include <algorithm>
+#include <climits>
+#include <string>
+
+#include "modules/basQxAtomTables10A.h"
+#include "modules/basQxelCommonA.h"
+#include "modules/trap.h"
+#include "runtime/ansi.h"
+#include "runtime/message_box.h"
+#include "runtime/module.h"
+#include "runtime/resources.h"
+
+namespace {
+
+using basQxAtomTables10A::kNameBufferLength;
+
+// The longest name the adding members accept, counted in characters of the caller's string.
+constexpr UINT kMaxAtomName = 255;
+// Strings of the message table: the over-long name box's prompt and title.
+constexpr long kLengthMessageId = 121;
+constexpr long kLengthTitleId = 122;
+// The name buffer and its terminator: the most positions the platform is ever offered.
+constexpr int kNameBufferPositions = static_cast<int>(kNameBufferLength) + 1;
+
+using NameFunction = HRESULT (*)(LPCSTR, ATOM &);
+using AtomFunction = HRESULT (*)(ATOM, ATOM &);
+using NameReader = HRESULT (*)(ATOM, LPSTR, int, UINT &);
+
+// Platform atoms and statuses are 16 bits; callers get them sign-extended, never masked.
+LONG Widen(WORD value) { return static_cast<LONG>(static_cast<short>(value)); }
+
+std::wstring_view View(BSTR text) { return {text ? text : L"", SysStringLen(text)}; }
+
+// Hands the caller's name to the platform in the ANSI code page and replaces the caller's string
+// with its ANSI round trip.
+HRESULT CallWithAnsiName(NameFunction function, BSTR *sAtomName, LONG *result) {
+    std::string ansi;
+    HRESULT hr = rt::ansi::FromWide(View(*sAtomName), ansi);
+    if (FAILED(hr)) return hr;
+    ATOM atom = 0;
+    hr = function(ansi.c_str(), atom);
+    if (FAILED(hr)) return hr;
+    std::wstring roundTrip;
+    hr = rt::ansi::ToWide(ansi, roundTrip);
+    if (FAILED(hr)) return hr;
+    rt::Bstr replacement(roundTrip);
+    if (!replacement.Allocated()) return rt::Raise(rt::RtError::OutOfMemory);
+    SysFreeString(*sAtomName);
+    *sAtomName = replacement.Detach();
+    *result = Widen(atom);
+    return S_OK;
+}
+
+HRESULT ShowLengthMessage() {
+    rt::Bstr prompt, title;
+    HRESULT hr = rt::resources::LoadString(rt::module::Instance(), kLengthMessageId, prompt.Receive());
+    if (SUCCEEDED(hr)) hr = rt::resources::LoadString(rt::module::Instance(), kLengthTitleId, title.Receive());
+    if (FAILED(hr)) return hr;
+    return rt::MsgBox(prompt.View(), MB_OK | MB_ICONINFORMATION, title.View(), nullptr);
+}
+
+HRESULT AddName(NameFunction add, std::wstring_view member, BSTR *sAtomName, LONG *result) {
+    if (!sAtomName || !result) return rt::Raise(E_POINTER);
+    *result = 0;
+    Trap trap(clsQxAtomTables10A::kIdentityCode, member);
+    bool tooLong = false;
+    trap.Run([&] {
+        tooLong = SysStringLen(*sAtomName) > kMaxAtomName;
+        return S_OK;
+    });
+    if (tooLong) {
+        trap.Run([&] { return ShowLengthMessage(); });
+        return trap.Result();
+    }
+    trap.Run([&] { return CallWithAnsiName(add, sAtomName, result); });
+    return trap.Result();
+}
+
+HRESULT FindName(NameFunction find, std::wstring_view member, BSTR *sAtomName, LONG *result) {
+    if (!sAtomName || !result) return rt::Raise(E_POINTER);
+    *result = 0;
+    Trap trap(clsQxAtomTables10A::kIdentityCode, member);
+    trap.Run([&] { return CallWithAnsiName(find, sAtomName, result); });
+    return trap.Result();
+}
+
+HRESULT DeleteNumber(AtomFunction remove, std::wstring_view member, const short *iAtomNumber, LONG *result) {
+    if (!iAtomNumber || !result) return rt::Raise(E_POINTER);
+    *result = 0;
+    Trap trap(clsQxAtomTables10A::kIdentityCode, member);
+    trap.Run([&] {
+        ATOM status = 0;
+        HRESULT hr = remove(static_cast<ATOM>(*iAtomNumber), status);
+        if (SUCCEEDED(hr)) *result = Widen(status);
+        return hr;
+    });
+    return trap.Result();
+}
+
+// Reads an atom's name into the thread's name buffer and returns the whole buffer.
+HRESULT ReadName(NameReader read, std::wstring_view member, const short *iAtomNumber, short *iSizeToCopy,
+                     short *iCharactersCopied, BSTR *result) {
+    if (!iAtomNumber || !result) return rt::Raise(E_POINTER);
+    *result = nullptr;
+    Trap trap(clsQxAtomTables10A::kIdentityCode, member);
+    auto &buffer = basQxAtomTables10A::Thread().sAtomNameBuffer;
+    // An omitted size reads as 0 and is not written back.
+    short size = iSizeToCopy ? *iSizeToCopy : 0;
+
+    trap.Run([&] {
+        if (size == 0) {
+            size = static_cast<short>(kNameBufferLength);
+        } else {
+            if (size == SHRT_MAX) return rt::Raise(rt::RtError::Overflow);
+            size = static_cast<short>(size + 1);
+        }
+        if (iSizeToCopy) *iSizeToCopy = size;
+        return S_OK;
+    });
+
+    trap.Run([&] {
+        std::string copy;
+        HRESULT hr = rt::ansi::FromWide({buffer.data(), buffer.size()}, copy);
+        if (FAILED(hr)) return hr;
+        const size_t length = copy.size();
+        copy.push_back('\0');
+        // The platform never gets more positions than the buffer holds with its terminator; a
+        // size below 1 offers none at all.
+        const int offered = std::clamp<int>(size, 0, std::min<int>(kNameBufferPositions, static_cast<int>(copy.size())));
+        UINT copied = 0;
+        hr = read(static_cast<ATOM>(*iAtomNumber), copy.data(), offered, copied);
+        if (FAILED(hr)) return hr;
+        std::wstring back;
+        hr = rt::ansi::ToWide({copy.data(), length}, back);
+        if (FAILED(hr)) return hr;
+        const size_t kept = std::min(back.size(), buffer.size());
+        std::copy_n(back.begin(), kept, buffer.begin());
+        std::fill(buffer.begin() + static_cast<std::ptrdiff_t>(kept), buffer.end(), L' ');
+        if (copied > static_cast<UINT>(SHRT_MAX)) return rt::Raise(rt::RtError::Overflow);
+        if (iCharactersCopied) *iCharactersCopied = static_cast<short>(copied);
+        return S_OK;
+    });
+
+    trap.Run([&] {
+        *result = SysAllocStringLen(buffer.data(), static_cast<UINT>(buffer.size()));
+        return *result ? S_OK : rt::Raise(rt::RtError::OutOfMemory);
+    });
+    return trap.Result();
+}
+
+} // namespace
+
+HRESULT clsQxAtomTables10A::get_GetProStdProperties(IDispatch **result) {
+    if (!result) return rt::Raise(E_POINTER);
+    *result = nullptr;
+    HRESULT hr = rt::ThreadContext::Current().App(result);
+    return FAILED(hr) ? rt::Raise(hr) : S_OK;
+}
+
+HRESULT clsQxAtomTables10A::get_GetProResStrings(LONG *lResId, BSTR *result) {
+    if (!lResId || !result) return rt::Raise(E_POINTER);
+    return rt::resources::LoadString(rt::module::Instance(), *lResId, result);
+}
+
+HRESULT clsQxAtomTables10A::get_GetProResPicture(LONG *lResId, LoadResConstants *lRestype, IPictureDisp **result) {
+    if (!lResId || !lRestype || !result) return rt::Raise(E_POINTER);
+    *result = nullptr;
+    const LONG kind = static_cast<LONG>(*lRestype);
+    if (kind < SHRT_MIN || kind > SHRT_MAX) return rt::Raise(rt::RtError::Overflow);
+    VARIANT id;
+    V_VT(&id) = VT_I4;
+    V_I4(&id) = *lResId;
+    return rt::resources::LoadPicture(rt::module::Instance(), id, static_cast<short>(kind), result);
+}
+
+HRESULT clsQxAtomTables10A::get_GetProResData(LONG *lResId, VARIANT *vRestype, VARIANT *result) {
+    if (!lResId || !vRestype || !result) return rt::Raise(E_POINTER);
+    VARIANT id;
+    V_VT(&id) = VT_I4;
+    V_I4(&id) = *lResId;
+    return rt::resources::LoadData(rt::module::Instance(), id, *vRestype, result);
+}
+
+HRESULT clsQxAtomTables10A::About(LONG *result) {
+    if (!result) return rt::Raise(E_POINTER);
+    *result = 0;
+    return basQxelCommonA::AppAboutQxel_Pro();
+}
+
+HRESULT clsQxAtomTables10A::get_BuddyObjectGlobal(IDispatch **result) {
+    if (!result) return rt::Raise(E_POINTER);
+    return basQxAtomTables10A::Thread().oBuddyObjectGlobal.CopyTo(result);
+}
+
+HRESULT clsQxAtomTables10A::putref_BuddyObjectGlobal(IDispatch *oNewValue) {
+    basQxAtomTables10A::Thread().oBuddyObjectGlobal = oNewValue;
+    return S_OK;
+}
+
+HRESULT clsQxAtomTables10A::InitAtomTableAmts(short *iSizeToSet, LONG *result) {
+    if (!iSizeToSet || !result) return rt::Raise(E_POINTER);
+    *result = 0;
+    Trap trap(kIdentityCode, L"InitAtomTableAmts");
+    trap.Run([&] {
+        // Only positive sizes mean anything; the others ask for the platform's default size.
+        BOOL status = FALSE;
+        HRESULT hr = basQxAtomTables10A::InitAtomTable(*iSizeToSet > 0 ? static_cast<DWORD>(*iSizeToSet) : 0, status);
+        if (SUCCEEDED(hr)) *result = Widen(LOWORD(static_cast<DWORD>(status)));
+        return hr;
+    });
+    return trap.Result();
+}
+
+HRESULT clsQxAtomTables10A::AddAtomAmts(BSTR *sAtomName, LONG *result) {
+    return AddName(basQxAtomTables10A::AddAtomA, L"AddAtomAmts", sAtomName, result);
+}
+
+HRESULT clsQxAtomTables10A::DeleteAtomAmts(short *iAtomNumber, LONG *result) {
+    return DeleteNumber(basQxAtomTables10A::DeleteAtom, L"DeleteAtomAmts", iAtomNumber, result);
+}
+
+HRESULT clsQxAtomTables10A::FindAtomAmts(BSTR *sAtomName, LONG *result) {
+    return FindName(basQxAtomTables10A::FindAtomA, L"FindAtomAmts", sAtomName, result);
+}
+
+HRESULT clsQxAtomTables10A::GetAtomNameAmts(short *iAtomNumber, short *iSizeToCopy, short *iCharactersCopied,
+                                            BSTR *result) {
+    return ReadName(basQxAtomTables10A::GetAtomNameA, L"GetAtomNameAmts", iAtomNumber, iSizeToCopy,
+                        iCharactersCopied, result);
+}
+
+HRESULT clsQxAtomTables10A::GlobalAddAtomAmts(BSTR *sAtomName, LONG *result) {
+    return AddName(basQxAtomTables10A::GlobalAddAtomA, L"GlobalAddAtomAmts", sAtomName, result);
+}
+
+HRESULT clsQxAtomTables10A::GlobalDeleteAtomAmts(short *iAtomNumber, LONG *result) {
+    return DeleteNumber(basQxAtomTables10A::GlobalDeleteAtom, L"GlobalDeleteAtomAmts", iAtomNumber, result);
+}
+
+HRESULT clsQxAtomTables10A::GlobalFindAtomAmts(BSTR *sAtomName, LONG *result) {
+    return FindName(basQxAtomTables10A::GlobalFindAtomA, L"GlobalFindAtomAmts", sAtomName, result);
+}
+
+HRESULT clsQxAtomTables10A::GlobalGetAtomNameAmts(short *iAtomNumber, short *iSizeToCopy, short *iCharactersCopied,
+                                                  BSTR *result) {
+    return ReadName(basQxAtomTables10A::GlobalGetAtomNameA, L"GlobalGetAtomNameAmts", iAtomNumber, iSizeToCopy,
+                        iCharactersCopied, result);
+}

@@ -1,0 +1,52 @@
+// The trap of a procedure that reports its failures and carries on.
+//
+// A trapping procedure runs its statements in order, each through Run(). When a statement fails,
+// the failure is reported to the common library's error handler (with the application-properties
+// object, an error object describing the failure, and the source "<module code>.<procedure>") and
+// the procedure resumes with the next statement. The trap stays armed for the rest of the body.
+//
+// A failure while handling a failure (the report itself cannot be made) is not trapped again: the
+// procedure is over, the statements after it do not run, and Result() hands that second failure to
+// the procedure's caller.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <utility>
+
+#include "runtime/errors.h"
+
+class Trap {
+public:
+    Trap(std::wstring_view identityCode, std::wstring_view procedure)
+        : identityCode_(identityCode), procedure_(procedure) {}
+    Trap(const Trap &) = delete;
+    Trap &operator=(const Trap &) = delete;
+
+    // Runs one statement (a callable returning HRESULT). True when it ran and succeeded.
+    template <class Statement>
+    bool Run(Statement &&statement) {
+        if (ended_) return false;
+        const HRESULT hr = rt::Guarded(std::forward<Statement>(statement));
+        if (SUCCEEDED(hr)) return true;
+        Handle(rt::TakeFailure(hr));
+        return false;
+    }
+
+    // True once a failed report has ended the procedure.
+    bool Ended() const { return ended_; }
+
+    // What the procedure returns: S_OK, or the failure that ended it, with its error information.
+    HRESULT Result() const { return ended_ ? rt::Rethrow(escaped_) : S_OK; }
+
+    // The error source string of this procedure.
+    std::wstring Source() const { return identityCode_ + L"." + procedure_; }
+
+private:
+    void Handle(const rt::Failure &failure);
+
+    std::wstring identityCode_;
+    std::wstring procedure_;
+    bool ended_ = false;
+    rt::Failure escaped_;
+};

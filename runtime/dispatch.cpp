@@ -1,0 +1,451 @@
+#include "dispatch.h"
+
+#include <string>
+
+#include "errors.h"
+#include "module.h"
+
+namespace rt {
+namespace {
+
+constexpr VARTYPE kNoResult = VT_EMPTY;
+
+// The start of a VARIANT's value: every member of its union lives there.
+void *Payload(VARIANT *v) { return &V_I2(v); }
+
+bool IsMissing(const VARIANTARG *arg) {
+    return V_VT(arg) == VT_ERROR && V_ERROR(arg) == DISP_E_PARAMNOTFOUND;
+}
+
+// The missing marker that an omitted optional variant parameter receives.
+void SetMissing(VARIANT *v) {
+    V_VT(v) = VT_ERROR;
+    V_ERROR(v) = DISP_E_PARAMNOTFOUND;
+}
+
+bool IsObjectType(VARTYPE vt) { return vt == VT_DISPATCH || vt == VT_UNKNOWN; }
+
+// Converts any value to an object reference: objects as they are (asked for IDispatch if need
+// be), Empty and Null as no object.
+HRESULT ToObject(const VARIANTARG *arg, VARTYPE type, Variant &out) {
+    Variant value;
+    HRESULT hr = VariantCopyInd(value.Get(), const_cast<VARIANTARG *>(arg));
+    if (FAILED(hr)) return hr;
+    if (value.Type() == VT_EMPTY || value.Type() == VT_NULL) {
+        V_VT(out.Receive()) = type;
+        V_UNKNOWN(out.Get()) = nullptr;
+        return S_OK;
+    }
+    if (!IsObjectType(value.Type())) return DISP_E_TYPEMISMATCH;
+    IUnknown *object = V_UNKNOWN(value.Get());
+    V_VT(out.Receive()) = type;
+    V_UNKNOWN(out.Get()) = nullptr;
+    if (!object) return S_OK;
+    if (type == VT_UNKNOWN) {
+        object->AddRef();
+        V_UNKNOWN(out.Get()) = object;
+        return S_OK;
+    }
+    if (value.Type() == VT_DISPATCH) {
+        object->AddRef();
+        V_DISPATCH(out.Get()) = V_DISPATCH(value.Get());
+        return S_OK;
+    }
+    return SUCCEEDED(object->QueryInterface(IID_IDispatch, reinterpret_cast<void **>(&V_DISPATCH(out.Get()))))
+               ? S_OK
+               : DISP_E_TYPEMISMATCH;
+}
+
+// Coerces a caller's value to the parameter's type into a fresh temporary.
+HRESULT Coerce(const VARIANTARG *arg, VARTYPE type, Variant &out) {
+    if (IsObjectType(type)) return ToObject(arg, type, out);
+    if (type == VT_VARIANT) return VariantCopyInd(out.Receive(), const_cast<VARIANTARG *>(arg));
+    Variant value;
+    HRESULT hr = VariantCopyInd(value.Get(), const_cast<VARIANTARG *>(arg));
+    if (SUCCEEDED(hr)) hr = VariantChangeType(out.Receive(), value.Get(), 0, type);
+    if (FAILED(hr)) return hr == DISP_E_OVERFLOW ? DISP_E_OVERFLOW : DISP_E_TYPEMISMATCH;
+    return S_OK;
+}
+
+// Stores a value into a caller's by-reference slot of type `type` (VT_BYREF stripped), converting
+// it to that type and freeing what the slot held. A value the slot's type cannot hold leaves the
+// slot as it was.
+void StoreByRef(VARTYPE type, void *slot, VARIANT *value) {
+    if (!slot) return;
+    if (type == VT_VARIANT) {
+        VARIANT *target = static_cast<VARIANT *>(slot);
+        VariantClear(target);
+        *target = *value;
+        VariantInit(value);
+        return;
+    }
+    Variant converted;
+    if (FAILED(VariantChangeType(converted.Get(), value, 0, type))) return;
+    VARIANT *src = converted.Get();
+    switch (type) {
+    case VT_I1: case VT_UI1: *static_cast<BYTE *>(slot) = V_UI1(src); break;
+    case VT_I2: case VT_UI2: case VT_BOOL: *static_cast<USHORT *>(slot) = V_UI2(src); break;
+    case VT_I4: case VT_UI4: case VT_INT: case VT_UINT: case VT_ERROR: case VT_R4:
+        *static_cast<ULONG *>(slot) = V_UI4(src);
+        break;
+    case VT_I8: case VT_UI8: case VT_R8: case VT_DATE: case VT_CY:
+        *static_cast<ULONGLONG *>(slot) = V_UI8(src);
+        break;
+    case VT_BSTR:
+        SysFreeString(*static_cast<BSTR *>(slot));
+        *static_cast<BSTR *>(slot) = V_BSTR(src);
+        V_VT(src) = VT_EMPTY;
+        break;
+    case VT_DISPATCH: case VT_UNKNOWN:
+        if (IUnknown *old = *static_cast<IUnknown **>(slot)) old->Release();
+        *static_cast<IUnknown **>(slot) = V_UNKNOWN(src);
+        V_VT(src) = VT_EMPTY;
+        break;
+    default: break;
+    }
+}
+
+// What the binder keeps for one parameter during a call.
+struct Binding {
+    Variant temp;                 // the coerced value, when the member does not get the caller's own
+    VARIANT *variableBack = nullptr; // a script variable (VT_BYREF|VT_VARIANT) to write back into
+    VARTYPE slotType = VT_EMPTY;  // a typed by-reference slot of the caller to write back into
+    void *slot = nullptr;
+    VARIANTARG call;              // the argument as the vtable call receives it...
+    bool variantByValue = false;  // ...except a variant by value, which is passed as temp itself
+    Binding() { VariantInit(&call); }
+};
+
+} // namespace
+
+DispatchInterface::DispatchInterface(REFIID iid, REFCLSID clsid, int typelibIndex) {
+    loaded_ = Guarded([&] { return Load(iid, clsid, typelibIndex); });
+}
+
+HRESULT DispatchInterface::Load(REFIID iid, REFCLSID clsid, int typelibIndex) {
+    std::wstring path = module::FilePath();
+    if (typelibIndex != 1) path += L"\\" + std::to_wstring(typelibIndex);
+    ComPtr<ITypeLib> library;
+    HRESULT hr = LoadTypeLibEx(path.c_str(), REGKIND_NONE, &library);
+    if (FAILED(hr)) return hr;
+    ComPtr<ITypeInfo> info;
+    hr = library->GetTypeInfoOfGuid(iid, &info);
+    if (FAILED(hr)) return hr;
+    hr = library->GetTypeInfoOfGuid(clsid, &classInfo_);
+    if (FAILED(hr)) return hr;
+
+    // A dual interface has two faces: the dispinterface (what clients see through IDispatch) and
+    // the vtable interface (whose descriptions carry the vtable offsets).
+    TYPEATTR *attr = nullptr;
+    hr = info->GetTypeAttr(&attr);
+    if (FAILED(hr)) return hr;
+    const TYPEKIND kind = attr->typekind;
+    info->ReleaseTypeAttr(attr);
+    ComPtr<ITypeInfo> vtableInfo;
+    HREFTYPE other = 0;
+    if (kind == TKIND_DISPATCH) {
+        dispatchInfo_ = info;
+        if (FAILED(info->GetRefTypeOfImplType(-1, &other)) || FAILED(info->GetRefTypeInfo(other, &vtableInfo)))
+            return TYPE_E_ELEMENTNOTFOUND;
+    } else if (kind == TKIND_INTERFACE) {
+        vtableInfo = info;
+        if (SUCCEEDED(info->GetRefTypeOfImplType(-1, &other))) info->GetRefTypeInfo(other, &dispatchInfo_);
+        if (!dispatchInfo_) dispatchInfo_ = info;
+    } else {
+        return TYPE_E_WRONGTYPEKIND;
+    }
+
+    hr = vtableInfo->GetTypeAttr(&attr);
+    if (FAILED(hr)) return hr;
+    const WORD functions = attr->cFuncs;
+    vtableInfo->ReleaseTypeAttr(attr);
+    for (WORD i = 0; i < functions; ++i) {
+        FUNCDESC *desc = nullptr;
+        hr = vtableInfo->GetFuncDesc(i, &desc);
+        if (FAILED(hr)) return hr;
+        Member member;
+        member.id = desc->memid;
+        member.kind = desc->invkind;
+        member.vtableOffset = static_cast<ULONG_PTR>(desc->oVft);
+        bool optionalSeen = false;
+        for (SHORT p = 0; p < desc->cParams && SUCCEEDED(hr); ++p) {
+            const ELEMDESC &elem = desc->lprgelemdescParam[p];
+            const USHORT flags = elem.paramdesc.wParamFlags;
+            Param param;
+            hr = Describe(vtableInfo.Get(), elem.tdesc, param);
+            if (flags & PARAMFLAG_FRETVAL) {
+                member.result = param.type;
+                continue;
+            }
+            param.optional = (flags & PARAMFLAG_FOPT) != 0;
+            param.out = (flags & PARAMFLAG_FOUT) != 0;
+            optionalSeen = optionalSeen || param.optional;
+            if (!optionalSeen) ++member.required;
+            member.params.push_back(param);
+        }
+        vtableInfo->ReleaseFuncDesc(desc);
+        if (FAILED(hr)) return hr;
+        members_.push_back(std::move(member));
+    }
+    return S_OK;
+}
+
+// Resolves a type description to the automation type of a value. `pointers` counts the levels of
+// indirection on the way; an interface pointer is the object itself, so it takes one level back.
+static HRESULT Resolve(ITypeInfo *context, const TYPEDESC &desc, VARTYPE &vt, int &pointers) {
+    const TYPEDESC *t = &desc;
+    while (t->vt == VT_PTR) {
+        ++pointers;
+        t = t->lptdesc;
+    }
+    if (t->vt != VT_USERDEFINED) {
+        vt = t->vt;
+        return S_OK;
+    }
+    ComPtr<ITypeInfo> ref;
+    HRESULT hr = context->GetRefTypeInfo(t->hreftype, &ref);
+    if (FAILED(hr)) return hr;
+    TYPEATTR *attr = nullptr;
+    hr = ref->GetTypeAttr(&attr);
+    if (FAILED(hr)) return hr;
+    switch (attr->typekind) {
+    case TKIND_ENUM: vt = VT_I4; break;
+    case TKIND_DISPATCH: vt = VT_DISPATCH; --pointers; break;
+    case TKIND_INTERFACE:
+        vt = (attr->wTypeFlags & TYPEFLAG_FDISPATCHABLE) ? VT_DISPATCH : VT_UNKNOWN;
+        --pointers;
+        break;
+    case TKIND_ALIAS: hr = Resolve(ref.Get(), attr->tdescAlias, vt, pointers); break;
+    default: hr = TYPE_E_UNSUPFORMAT; break;
+    }
+    ref->ReleaseTypeAttr(attr);
+    return hr;
+}
+
+HRESULT DispatchInterface::Describe(ITypeInfo *info, const TYPEDESC &desc, Param &param) const {
+    VARTYPE vt = VT_EMPTY;
+    int pointers = 0;
+    HRESULT hr = Resolve(info, desc, vt, pointers);
+    if (FAILED(hr)) return hr;
+    if (pointers < 0 || pointers > 1) return TYPE_E_UNSUPFORMAT;
+    param.type = vt;
+    param.byRef = pointers == 1;
+    return S_OK;
+}
+
+HRESULT DispatchInterface::GetClassInfo(ITypeInfo **info) const {
+    if (!info) return E_POINTER;
+    *info = nullptr;
+    if (FAILED(loaded_)) return loaded_;
+    return classInfo_.CopyTo(info);
+}
+
+HRESULT DispatchInterface::GetTypeInfoCount(UINT *count) const {
+    if (!count) return E_POINTER;
+    *count = SUCCEEDED(loaded_) ? 1 : 0;
+    return S_OK;
+}
+
+HRESULT DispatchInterface::GetTypeInfo(UINT index, LCID, ITypeInfo **info) const {
+    if (!info) return E_POINTER;
+    *info = nullptr;
+    if (index != 0) return DISP_E_BADINDEX;
+    if (FAILED(loaded_)) return loaded_;
+    return dispatchInfo_.CopyTo(info);
+}
+
+HRESULT DispatchInterface::GetIDsOfNames(REFIID riid, LPOLESTR *names, UINT count, LCID,
+                                         DISPID *ids) const {
+    if (riid != IID_NULL) return DISP_E_UNKNOWNINTERFACE;
+    if (count && (!names || !ids)) return E_INVALIDARG;
+    if (FAILED(loaded_)) return loaded_;
+    if (count == 0) return S_OK;
+    for (UINT i = 0; i < count; ++i) {
+        if (!names[i]) {
+            for (UINT j = 0; j < count; ++j) ids[j] = DISPID_UNKNOWN;
+            return DISP_E_UNKNOWNNAME;
+        }
+    }
+    return dispatchInfo_->GetIDsOfNames(names, count, ids);
+}
+
+const DispatchInterface::Member *DispatchInterface::Find(DISPID id, WORD flags) const {
+    // A caller that sets both put flags (JScript assigning an object) reaches the by-reference
+    // assignment first.
+    if ((flags & DISPATCH_PROPERTYPUTREF) && (flags & DISPATCH_PROPERTYPUT)) {
+        for (const Member &m : members_)
+            if (m.id == id && m.kind == INVOKE_PROPERTYPUTREF) return &m;
+    }
+    for (const Member &m : members_)
+        if (m.id == id && (m.kind & flags)) return &m;
+    // Callers that cannot tell a method from a property with parameters call it as a method.
+    if (flags & DISPATCH_METHOD) {
+        for (const Member &m : members_)
+            if (m.id == id && m.kind == INVOKE_PROPERTYGET) return &m;
+    }
+    return nullptr;
+}
+
+HRESULT DispatchInterface::Invoke(void *object, DISPID id, REFIID riid, WORD flags, DISPPARAMS *params,
+                                  VARIANT *result, EXCEPINFO *exception, UINT *argError) const {
+    if (riid != IID_NULL) return DISP_E_UNKNOWNINTERFACE;
+    if (!params) return E_INVALIDARG;
+    if ((params->cArgs && !params->rgvarg) || params->cNamedArgs > params->cArgs ||
+        (params->cNamedArgs && !params->rgdispidNamedArgs))
+        return E_INVALIDARG;
+    if (FAILED(loaded_)) return loaded_;
+    if (result) VariantInit(result);
+    if (exception) *exception = EXCEPINFO{};
+
+    const Member *member = Find(id, flags);
+    if (!member) return DISP_E_MEMBERNOTFOUND;
+
+    return Guarded([&]() -> HRESULT {
+        const UINT count = static_cast<UINT>(member->params.size());
+        const UINT positional = params->cArgs - params->cNamedArgs;
+        auto fail = [&](HRESULT hr, UINT index) {
+            if (argError) *argError = index;
+            return hr;
+        };
+
+        // Which of the caller's arguments goes to which parameter.
+        std::vector<int> source(count, -1);
+        if (positional > count) return DISP_E_BADPARAMCOUNT;
+        for (UINT p = 0; p < positional; ++p) source[p] = static_cast<int>(params->cArgs - 1 - p);
+        bool namedBeyondPut = false;
+        for (UINT k = 0; k < params->cNamedArgs; ++k) {
+            DISPID name = params->rgdispidNamedArgs[k];
+            UINT slot;
+            if (name == DISPID_PROPERTYPUT) {
+                if (!(member->kind & (INVOKE_PROPERTYPUT | INVOKE_PROPERTYPUTREF)) || count == 0)
+                    return fail(DISP_E_PARAMNOTFOUND, k);
+                slot = count - 1;
+            } else {
+                if (name < 0 || static_cast<UINT>(name) >= count) return fail(DISP_E_PARAMNOTFOUND, k);
+                slot = static_cast<UINT>(name);
+                namedBeyondPut = true;
+            }
+            if (source[slot] != -1) return fail(DISP_E_PARAMNOTFOUND, k);
+            source[slot] = static_cast<int>(k);
+        }
+
+        std::vector<Binding> bindings(count + (member->result != kNoResult ? 1 : 0));
+        for (UINT p = 0; p < count; ++p) {
+            const Param &param = member->params[p];
+            Binding &b = bindings[p];
+            VARIANTARG *arg = source[p] >= 0 ? &params->rgvarg[source[p]] : nullptr;
+            const UINT index = source[p] >= 0 ? static_cast<UINT>(source[p]) : 0;
+
+            if (!arg || IsMissing(arg)) {
+                if (!param.optional) {
+                    if (arg) return fail(DISP_E_PARAMNOTFOUND, index);
+                    return namedBeyondPut ? DISP_E_PARAMNOTFOUND : DISP_E_BADPARAMCOUNT;
+                }
+                if (param.type == VT_VARIANT) {
+                    SetMissing(b.temp.Get());
+                    V_VT(&b.call) = VT_BYREF | VT_VARIANT;
+                    V_VARIANTREF(&b.call) = b.temp.Get();
+                    b.variantByValue = !param.byRef;
+                } else if (param.byRef) {
+                    V_VT(&b.call) = static_cast<VARTYPE>(VT_BYREF | param.type);
+                    V_BYREF(&b.call) = nullptr; // omitted
+                } else {
+                    V_VT(b.temp.Get()) = param.type;
+                    V_UI8(b.temp.Get()) = 0;
+                    b.call = *b.temp.Get();
+                }
+                continue;
+            }
+
+            const VARTYPE given = V_VT(arg);
+            if (!param.byRef) {
+                HRESULT hr = Coerce(arg, param.type, b.temp);
+                if (FAILED(hr)) return fail(hr, index);
+                if (param.type == VT_VARIANT)
+                    b.variantByValue = true;
+                else
+                    b.call = *b.temp.Get();
+                continue;
+            }
+
+            V_VT(&b.call) = static_cast<VARTYPE>(VT_BYREF | param.type);
+            if (given == static_cast<VARTYPE>(VT_BYREF | param.type)) {
+                // The caller's own slot has the parameter's type: the member writes straight into it.
+                if (!V_BYREF(arg)) return fail(DISP_E_TYPEMISMATCH, index);
+                V_BYREF(&b.call) = V_BYREF(arg);
+                continue;
+            }
+            if (given == (VT_BYREF | VT_VARIANT)) {
+                VARIANT *variable = V_VARIANTREF(arg);
+                if (!variable) return fail(DISP_E_TYPEMISMATCH, index);
+                if (V_VT(variable) == param.type) {
+                    V_BYREF(&b.call) = Payload(variable);
+                    continue;
+                }
+                if (V_VT(variable) == static_cast<VARTYPE>(VT_BYREF | param.type) && V_BYREF(variable)) {
+                    V_BYREF(&b.call) = V_BYREF(variable);
+                    continue;
+                }
+                HRESULT hr = Coerce(variable, param.type, b.temp);
+                if (FAILED(hr)) return fail(hr, index);
+                if (param.out) b.variableBack = variable;
+            } else {
+                HRESULT hr = Coerce(arg, param.type, b.temp);
+                if (FAILED(hr)) return fail(hr, index);
+                if ((given & VT_BYREF) && !(given & VT_ARRAY) && param.out) {
+                    b.slotType = static_cast<VARTYPE>(given & ~VT_BYREF);
+                    b.slot = V_BYREF(arg);
+                }
+            }
+            V_BYREF(&b.call) = param.type == VT_VARIANT ? static_cast<void *>(b.temp.Get()) : Payload(b.temp.Get());
+        }
+
+        if (member->result != kNoResult) {
+            Binding &r = bindings[count];
+            V_VT(r.temp.Get()) = member->result == VT_VARIANT ? static_cast<VARTYPE>(VT_EMPTY) : member->result;
+            V_UI8(r.temp.Get()) = 0;
+            V_VT(&r.call) = static_cast<VARTYPE>(VT_BYREF | member->result);
+            V_BYREF(&r.call) = member->result == VT_VARIANT ? static_cast<void *>(r.temp.Get()) : Payload(r.temp.Get());
+        }
+
+        std::vector<VARTYPE> types(bindings.size());
+        std::vector<VARIANTARG *> args(bindings.size());
+        for (size_t i = 0; i < bindings.size(); ++i) {
+            Binding &b = bindings[i];
+            types[i] = b.variantByValue ? static_cast<VARTYPE>(VT_VARIANT) : V_VT(&b.call);
+            args[i] = b.variantByValue ? b.temp.Get() : &b.call;
+        }
+        VARIANT returned;
+        VariantInit(&returned);
+        HRESULT hr = DispCallFunc(object, member->vtableOffset, CC_STDCALL, VT_ERROR,
+                                  static_cast<UINT>(args.size()), types.data(), args.data(), &returned);
+        if (FAILED(hr)) return hr;
+        const HRESULT memberResult = V_ERROR(&returned);
+
+        // The member's new values of in-out parameters go back into the caller's variables.
+        for (UINT p = 0; p < count; ++p) {
+            Binding &b = bindings[p];
+            if (b.variableBack) {
+                VariantClear(b.variableBack);
+                b.temp.DetachTo(b.variableBack);
+            } else if (b.slot) {
+                StoreByRef(b.slotType, b.slot, b.temp.Get());
+            }
+        }
+
+        if (FAILED(memberResult)) {
+            if (!exception) return memberResult;
+            Failure failure = TakeFailure(memberResult);
+            exception->scode = memberResult;
+            exception->bstrSource = Bstr(failure.source).Detach();
+            exception->bstrDescription = Bstr(failure.description).Detach();
+            if (!failure.helpFile.empty()) exception->bstrHelpFile = Bstr(failure.helpFile).Detach();
+            exception->dwHelpContext = failure.helpContext;
+            return DISP_E_EXCEPTION;
+        }
+        if (result && member->result != kNoResult) bindings[count].temp.DetachTo(result);
+        return S_OK;
+    });
+}
+
+} // namespace rt

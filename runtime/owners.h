@@ -1,0 +1,134 @@
+// The owners of COM resources. Every interface pointer, BSTR, VARIANT and SAFEARRAY the project
+// holds beyond a single expression lives in one of these, so that every path frees it exactly once.
+#pragma once
+
+#include <utility>
+#include <string_view>
+
+#include <wrl/client.h>
+
+#include "automation_base.h"
+
+namespace rt {
+
+using Microsoft::WRL::ComPtr;
+
+// An owned BSTR. Null and empty both read as the empty string.
+class Bstr {
+public:
+    Bstr() = default;
+    explicit Bstr(std::wstring_view text)
+        : value_(SysAllocStringLen(text.data(), static_cast<UINT>(text.size()))) {}
+    Bstr(const Bstr &) = delete;
+    Bstr &operator=(const Bstr &) = delete;
+    Bstr(Bstr &&other) noexcept : value_(other.Detach()) {}
+    Bstr &operator=(Bstr &&other) noexcept {
+        if (this != &other) Reset(other.Detach());
+        return *this;
+    }
+    ~Bstr() { SysFreeString(value_); }
+
+    // Takes ownership of an allocated string.
+    static Bstr Attach(BSTR owned) {
+        Bstr b;
+        b.value_ = owned;
+        return b;
+    }
+    static Bstr Copy(BSTR source) {
+        return Bstr(std::wstring_view(source ? source : L"", SysStringLen(source)));
+    }
+
+    BSTR Get() const { return value_; }
+    BSTR Detach() { return std::exchange(value_, nullptr); }
+    void Reset(BSTR owned = nullptr) { SysFreeString(std::exchange(value_, owned)); }
+    // For out-parameters: frees the current string and hands out the slot.
+    BSTR *Receive() { Reset(); return &value_; }
+    // For in-out parameters: the slot as it is; whoever writes into it frees what it held.
+    BSTR *Address() { return &value_; }
+    bool Allocated() const { return value_ != nullptr; }
+
+    UINT Length() const { return SysStringLen(value_); }
+    std::wstring_view View() const { return {value_ ? value_ : L"", Length()}; }
+
+private:
+    BSTR value_ = nullptr;
+};
+
+// An owned VARIANT, cleared when it goes.
+class Variant {
+public:
+    Variant() { VariantInit(&value_); }
+    Variant(const Variant &) = delete;
+    Variant &operator=(const Variant &) = delete;
+    Variant(Variant &&other) noexcept : Variant() { std::swap(value_, other.value_); }
+    Variant &operator=(Variant &&other) noexcept {
+        if (this != &other) {
+            Clear();
+            std::swap(value_, other.value_);
+        }
+        return *this;
+    }
+    ~Variant() { VariantClear(&value_); }
+
+    VARIANT *Get() { return &value_; }
+    const VARIANT *Get() const { return &value_; }
+    VARIANT *operator->() { return &value_; }
+    const VARIANT *operator->() const { return &value_; }
+    VARTYPE Type() const { return V_VT(&value_); }
+
+    void Clear() { VariantClear(&value_); }
+    // For out-parameters: clears the current value and hands out the slot.
+    VARIANT *Receive() { Clear(); return &value_; }
+    // Moves the value out to a caller-owned VARIANT (which must not hold anything owned).
+    void DetachTo(VARIANT *target) {
+        *target = value_;
+        VariantInit(&value_);
+    }
+
+private:
+    VARIANT value_;
+};
+
+// An owned SAFEARRAY, destroyed when it goes.
+class SafeArray {
+public:
+    SafeArray() = default;
+    explicit SafeArray(SAFEARRAY *owned) : value_(owned) {}
+    SafeArray(const SafeArray &) = delete;
+    SafeArray &operator=(const SafeArray &) = delete;
+    SafeArray(SafeArray &&other) noexcept : value_(other.Detach()) {}
+    SafeArray &operator=(SafeArray &&other) noexcept {
+        if (this != &other) Reset(other.Detach());
+        return *this;
+    }
+    ~SafeArray() { Reset(); }
+
+    SAFEARRAY *Get() const { return value_; }
+    SAFEARRAY *Detach() { return std::exchange(value_, nullptr); }
+    void Reset(SAFEARRAY *owned = nullptr) {
+        if (SAFEARRAY *old = std::exchange(value_, owned)) SafeArrayDestroy(old);
+    }
+
+private:
+    SAFEARRAY *value_ = nullptr;
+};
+
+// Holds a SAFEARRAY's data locked for the lifetime of the scope.
+class SafeArrayAccess {
+public:
+    explicit SafeArrayAccess(SAFEARRAY *array) : array_(array) {
+        if (FAILED(SafeArrayAccessData(array_, &data_))) data_ = nullptr;
+    }
+    SafeArrayAccess(const SafeArrayAccess &) = delete;
+    SafeArrayAccess &operator=(const SafeArrayAccess &) = delete;
+    ~SafeArrayAccess() {
+        if (data_) SafeArrayUnaccessData(array_);
+    }
+    void *Data() const { return data_; }
+
+private:
+    SAFEARRAY *array_;
+    void *data_ = nullptr;
+};
+
+} // namespace rt

@@ -1,0 +1,55 @@
+#include "version_info.h"
+
+#include <vector>
+
+#include "module.h"
+
+namespace rt::version {
+namespace {
+
+// A private copy of the resource: the version functions write into the block they are given.
+std::vector<BYTE> Block() {
+    HMODULE module = module::Instance();
+    HRSRC found = FindResourceW(module, MAKEINTRESOURCEW(1), MAKEINTRESOURCEW(16) /* RT_VERSION */);
+    if (!found) return {};
+    HGLOBAL loaded = LoadResource(module, found);
+    const void *data = loaded ? LockResource(loaded) : nullptr;
+    const DWORD size = SizeofResource(module, found);
+    if (!data || !size) return {};
+    const BYTE *bytes = static_cast<const BYTE *>(data);
+    std::vector<BYTE> block(bytes, bytes + size);
+    block.resize(size * 2); // room the version functions may use for conversions
+    return block;
+}
+
+} // namespace
+
+std::wstring String(std::wstring_view key) {
+    std::vector<BYTE> block = Block();
+    if (block.empty()) return {};
+    std::wstring path = L"\\StringFileInfo\\040904B0\\" + std::wstring(key);
+    void *value = nullptr;
+    UINT length = 0;
+    if (!VerQueryValueW(block.data(), path.c_str(), &value, &length) || !value) return {};
+    std::wstring text(static_cast<const wchar_t *>(value), length);
+    while (!text.empty() && text.back() == L'\0') text.pop_back();
+    return text;
+}
+
+Numbers FileVersion() {
+    std::vector<BYTE> block = Block();
+    Numbers numbers;
+    if (block.empty()) return numbers;
+    void *value = nullptr;
+    UINT length = 0;
+    if (!VerQueryValueW(block.data(), L"\\", &value, &length) || length < sizeof(VS_FIXEDFILEINFO))
+        return numbers;
+    const auto *info = static_cast<const VS_FIXEDFILEINFO *>(value);
+    numbers.major = HIWORD(info->dwFileVersionMS);
+    numbers.minor = LOWORD(info->dwFileVersionMS);
+    numbers.build = HIWORD(info->dwFileVersionLS);
+    numbers.revision = LOWORD(info->dwFileVersionLS);
+    return numbers;
+}
+
+} // namespace rt::version

@@ -31,7 +31,7 @@ HRESULT AppObject::Create(ComPtr<IDispatch> *out) {
     AppObject *app = nullptr;
     HRESULT hr = CreateInstance(&app);
     if (FAILED(hr)) return hr;
-    out->Attach(static_cast<_App *>(app));
+    Adopt(*out, static_cast<_App *>(app));
     return S_OK;
 }
 

@@ -22,7 +22,7 @@ HRESULT ErrorObject::Create(const Failure &failure, ComPtr<IDispatch> *out) {
         ErrorObject *error = nullptr;
         HRESULT hr = CreateInstance(&error);
         if (FAILED(hr)) return hr;
-        out->Attach(static_cast<_ErrObject *>(error));
+        Adopt(*out, static_cast<_ErrObject *>(error));
         error->failure_ = failure;
         return S_OK;
     });

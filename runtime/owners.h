@@ -13,6 +13,13 @@ namespace rt {
 
 using Microsoft::WRL::ComPtr;
 
+// Hands an owned reference to a ComPtr. (The toolchain's ComPtr::Attach adds a reference of its
+// own, unlike the original: never use it.)
+template <class T, class U>
+void Adopt(ComPtr<T> &holder, U *owned) {
+    *holder.ReleaseAndGetAddressOf() = owned;
+}
+
 // An owned BSTR. Null and empty both read as the empty string.
 class Bstr {
 public:

@@ -1,0 +1,168 @@
+#include "client.h"
+
+namespace testing_support {
+namespace {
+
+std::wstring WindowsPath(const char *unixPath) {
+    std::wstring path = L"Z:";
+    for (const char *p = unixPath; *p; ++p) path += *p == '/' ? L'\\' : static_cast<wchar_t>(*p);
+    return path;
+}
+
+std::vector<Box> g_boxes;
+
+LRESULT CALLBACK WatchBoxes(int code, WPARAM wParam, LPARAM lParam) {
+    if (code == HCBT_ACTIVATE) {
+        HWND window = reinterpret_cast<HWND>(wParam);
+        wchar_t className[64] = {};
+        GetClassNameW(window, className, 64);
+        if (std::wstring(className) == L"#32770") {
+            Box box;
+            wchar_t text[2048] = {};
+            GetWindowTextW(window, text, 2048);
+            box.caption = text;
+            text[0] = 0;
+            GetDlgItemTextW(window, 0xFFFF, text, 2048);
+            box.text = text;
+            box.informationIcon = SendDlgItemMessageW(window, 0x14, STM_GETICON, 0, 0) != 0;
+            box.cancelButton = GetDlgItem(window, IDCANCEL) != nullptr;
+            g_boxes.push_back(box);
+            PostMessageW(window, WM_COMMAND, IDOK, 0);
+        }
+    }
+    return CallNextHookEx(nullptr, code, wParam, lParam);
+}
+
+} // namespace
+
+std::wstring ComponentPath() { return WindowsPath(ATOMTABLES_DLL); }
+std::wstring BedrockPath() { return WindowsPath(BEDROCK_DLL); }
+
+Apartment::Apartment() : hr_(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)) {}
+Apartment::~Apartment() {
+    if (SUCCEEDED(hr_)) CoUninitialize();
+}
+
+HRESULT TryCreate(const wchar_t *progId, ComPtr<IDispatch> &object) {
+    object.Reset();
+    CLSID clsid;
+    HRESULT hr = CLSIDFromProgID(progId, &clsid);
+    if (FAILED(hr)) return hr;
+    return CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch,
+                            reinterpret_cast<void **>(object.ReleaseAndGetAddressOf()));
+}
+
+ComPtr<IDispatch> Create(const wchar_t *progId) {
+    ComPtr<IDispatch> object;
+    HRESULT hr = TryCreate(progId, object);
+    EXPECT_EQ(S_OK, hr) << "creating " << std::string(progId, progId + wcslen(progId));
+    return object;
+}
+
+DISPID IdOf(IDispatch *object, const wchar_t *name) {
+    DISPID id = DISPID_UNKNOWN;
+    LPOLESTR names[] = {const_cast<LPOLESTR>(name)};
+    EXPECT_EQ(S_OK, object->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id));
+    return id;
+}
+
+Call Invoke(IDispatch *object, DISPID id, WORD flags, std::vector<VARIANT> args, std::vector<DISPID> named) {
+    Call call;
+    std::vector<VARIANTARG> reversed(args.rbegin(), args.rend());
+    DISPPARAMS params{reversed.data(), named.data(), static_cast<UINT>(reversed.size()),
+                      static_cast<UINT>(named.size())};
+    EXCEPINFO exception{};
+    call.hr = object->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, flags, &params, call.result.Get(), &exception,
+                             &call.argError);
+    Bstr source = Bstr::Attach(exception.bstrSource);
+    Bstr description = Bstr::Attach(exception.bstrDescription);
+    Bstr help = Bstr::Attach(exception.bstrHelpFile);
+    call.scode = exception.scode;
+    call.source = source.View();
+    call.description = description.View();
+    return call;
+}
+
+Call Invoke(IDispatch *object, const wchar_t *name, WORD flags, std::vector<VARIANT> args) {
+    return Invoke(object, IdOf(object, name), flags, std::move(args));
+}
+
+Call Method(IDispatch *object, const wchar_t *name, std::vector<VARIANT> args) {
+    return Invoke(object, name, DISPATCH_METHOD | DISPATCH_PROPERTYGET, std::move(args));
+}
+
+VARIANT I2(short value) {
+    VARIANT v;
+    V_VT(&v) = VT_I2;
+    V_I2(&v) = value;
+    return v;
+}
+VARIANT I4(long value) {
+    VARIANT v;
+    V_VT(&v) = VT_I4;
+    V_I4(&v) = value;
+    return v;
+}
+VARIANT Str(BSTR value) {
+    VARIANT v;
+    V_VT(&v) = VT_BSTR;
+    V_BSTR(&v) = value;
+    return v;
+}
+VARIANT Obj(IDispatch *value) {
+    VARIANT v;
+    V_VT(&v) = VT_DISPATCH;
+    V_DISPATCH(&v) = value;
+    return v;
+}
+VARIANT Missing() {
+    VARIANT v;
+    V_VT(&v) = VT_ERROR;
+    V_ERROR(&v) = DISP_E_PARAMNOTFOUND;
+    return v;
+}
+VARIANT Ref(short *value) {
+    VARIANT v;
+    V_VT(&v) = VT_BYREF | VT_I2;
+    V_I2REF(&v) = value;
+    return v;
+}
+VARIANT Ref(long *value) {
+    VARIANT v;
+    V_VT(&v) = VT_BYREF | VT_I4;
+    V_I4REF(&v) = value;
+    return v;
+}
+VARIANT Ref(BSTR *value) {
+    VARIANT v;
+    V_VT(&v) = VT_BYREF | VT_BSTR;
+    V_BSTRREF(&v) = value;
+    return v;
+}
+VARIANT Ref(VARIANT *value) {
+    VARIANT v;
+    V_VT(&v) = VT_BYREF | VT_VARIANT;
+    V_VARIANTREF(&v) = value;
+    return v;
+}
+
+std::wstring Text(BSTR value) { return std::wstring(value ? value : L"", SysStringLen(value)); }
+std::wstring Text(const Variant &value) {
+    if (value.Type() != VT_BSTR) return L"<not a string>";
+    return Text(V_BSTR(value.Get()));
+}
+
+BoxWatcher::BoxWatcher() : hook_(SetWindowsHookExW(WH_CBT, WatchBoxes, nullptr, GetCurrentThreadId())) {
+    g_boxes.clear();
+}
+BoxWatcher::~BoxWatcher() {
+    if (hook_) UnhookWindowsHookEx(hook_);
+}
+const std::vector<Box> &BoxWatcher::Boxes() const { return g_boxes; }
+
+bool HaveDisplay() {
+    wchar_t display[256];
+    return GetEnvironmentVariableW(L"DISPLAY", display, 256) > 0;
+}
+
+} // namespace testing_support

@@ -1,0 +1,211 @@
+#include "recording_library.h"
+
+#include <memory>
+
+namespace testing_support {
+
+struct RecordingLibrary::State {
+    std::vector<RecordedCall> calls;
+    std::map<std::wstring, HRESULT> failCreation;
+    std::map<std::wstring, std::pair<SCODE, std::wstring>> raise;
+    std::map<std::wstring, int> creations;
+    int alive = 0;
+};
+
+namespace {
+
+const wchar_t *const kMethods[] = {L"ErrorHandlerMessageQx", L"EnsureQxEnvironmentStatus", L"AppAboutQxel"};
+
+RecordedArg Record(const VARIANTARG &arg) {
+    RecordedArg r;
+    r.vt = V_VT(&arg);
+    Variant plain;
+    if (FAILED(VariantCopyInd(plain.Get(), const_cast<VARIANTARG *>(&arg)))) return r;
+    switch (plain.Type()) {
+    case VT_BSTR: r.text = Text(V_BSTR(plain.Get())); break;
+    case VT_I2: r.number = V_I2(plain.Get()); break;
+    case VT_I4: r.number = V_I4(plain.Get()); break;
+    case VT_BOOL: r.number = V_BOOL(plain.Get()); break;
+    case VT_ERROR: r.scode = V_ERROR(plain.Get()); break;
+    case VT_DISPATCH:
+        r.object = V_DISPATCH(plain.Get());
+        if (r.object) {
+            DISPID ids[2];
+            LPOLESTR names[2] = {const_cast<LPOLESTR>(L"Number"), const_cast<LPOLESTR>(L"Description")};
+            DISPPARAMS none{};
+            if (SUCCEEDED(r.object->GetIDsOfNames(IID_NULL, names, 1, 0, &ids[0])) &&
+                SUCCEEDED(r.object->GetIDsOfNames(IID_NULL, names + 1, 1, 0, &ids[1]))) {
+                Variant number, description;
+                if (SUCCEEDED(r.object->Invoke(ids[0], IID_NULL, 0, DISPATCH_PROPERTYGET, &none, number.Get(), nullptr, nullptr)) &&
+                    SUCCEEDED(VariantChangeType(number.Get(), number.Get(), 0, VT_I4)))
+                    r.errNumber = V_I4(number.Get());
+                if (SUCCEEDED(r.object->Invoke(ids[1], IID_NULL, 0, DISPATCH_PROPERTYGET, &none, description.Get(), nullptr, nullptr)) &&
+                    description.Type() == VT_BSTR)
+                    r.errDescription = Text(V_BSTR(description.Get()));
+            }
+        }
+        break;
+    default: break;
+    }
+    return r;
+}
+
+class RecordingObject final : public IDispatch {
+public:
+    RecordingObject(RecordingLibrary::State *state, std::wstring progId) : state_(state), progId_(std::move(progId)) {
+        ++state_->alive;
+    }
+    RecordingObject(const RecordingObject &) = delete;
+    RecordingObject &operator=(const RecordingObject &) = delete;
+
+    STDMETHODIMP QueryInterface(REFIID riid, void **object) override {
+        if (!object) return E_POINTER;
+        if (riid == IID_IUnknown || riid == IID_IDispatch) {
+            *object = static_cast<IDispatch *>(this);
+            AddRef();
+            return S_OK;
+        }
+        *object = nullptr;
+        return E_NOINTERFACE;
+    }
+    STDMETHODIMP_(ULONG) AddRef() override { return ++references_; }
+    STDMETHODIMP_(ULONG) Release() override {
+        ULONG left = --references_;
+        if (!left) delete this;
+        return left;
+    }
+    STDMETHODIMP GetTypeInfoCount(UINT *count) override {
+        *count = 0;
+        return S_OK;
+    }
+    STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo **) override { return E_NOTIMPL; }
+    STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR *names, UINT count, LCID, DISPID *ids) override {
+        if (count != 1) return DISP_E_UNKNOWNNAME;
+        for (DISPID i = 0; i < 3; ++i) {
+            if (_wcsicmp(names[0], kMethods[i]) == 0) {
+                ids[0] = i + 1;
+                return S_OK;
+            }
+        }
+        ids[0] = DISPID_UNKNOWN;
+        return DISP_E_UNKNOWNNAME;
+    }
+    STDMETHODIMP Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS *params, VARIANT *result,
+                        EXCEPINFO *exception, UINT *) override {
+        if (id < 1 || id > 3) return DISP_E_MEMBERNOTFOUND;
+        RecordedCall call;
+        call.progId = progId_;
+        call.method = kMethods[id - 1];
+        call.flags = flags;
+        for (UINT i = params->cArgs; i-- > 0;) call.args.push_back(Record(params->rgvarg[i]));
+        state_->calls.push_back(std::move(call));
+        if (result) VariantInit(result);
+        auto raise = state_->raise.find(kMethods[id - 1]);
+        if (raise != state_->raise.end()) {
+            if (exception) {
+                *exception = EXCEPINFO{};
+                exception->scode = raise->second.first;
+                exception->bstrDescription = SysAllocString(raise->second.second.c_str());
+                exception->bstrSource = SysAllocString(L"RecordingLibrary");
+            }
+            return DISP_E_EXCEPTION;
+        }
+        return S_OK;
+    }
+
+private:
+    ~RecordingObject() { --state_->alive; }
+    RecordingLibrary::State *state_;
+    std::wstring progId_;
+    ULONG references_ = 1;
+};
+
+class RecordingFactory final : public IClassFactory {
+public:
+    RecordingFactory(RecordingLibrary::State *state, std::wstring progId) : state_(state), progId_(std::move(progId)) {}
+    STDMETHODIMP QueryInterface(REFIID riid, void **object) override {
+        if (riid == IID_IUnknown || riid == IID_IClassFactory) {
+            *object = static_cast<IClassFactory *>(this);
+            AddRef();
+            return S_OK;
+        }
+        *object = nullptr;
+        return E_NOINTERFACE;
+    }
+    STDMETHODIMP_(ULONG) AddRef() override { return ++references_; }
+    STDMETHODIMP_(ULONG) Release() override {
+        ULONG left = --references_;
+        if (!left) delete this;
+        return left;
+    }
+    STDMETHODIMP CreateInstance(IUnknown *outer, REFIID riid, void **object) override {
+        *object = nullptr;
+        if (outer) return CLASS_E_NOAGGREGATION;
+        auto fail = state_->failCreation.find(progId_);
+        if (fail != state_->failCreation.end()) return fail->second;
+        ++state_->creations[progId_];
+        auto *instance = new RecordingObject(state_, progId_);
+        HRESULT hr = instance->QueryInterface(riid, object);
+        instance->Release();
+        return hr;
+    }
+    STDMETHODIMP LockServer(BOOL) override { return S_OK; }
+
+private:
+    ~RecordingFactory() = default;
+    RecordingLibrary::State *state_;
+    std::wstring progId_;
+    ULONG references_ = 1;
+};
+
+} // namespace
+
+RecordingLibrary::RecordingLibrary() : state_(new State) {
+    for (const wchar_t *progId : {kErrorHandler, kEnvironment, kBedrock}) {
+        CLSID clsid;
+        HRESULT hr = CLSIDFromProgID(progId, &clsid);
+        EXPECT_EQ(S_OK, hr) << "the common library must be registered for its ProgIDs to resolve";
+        if (FAILED(hr)) continue;
+        auto *factory = new RecordingFactory(state_, progId);
+        DWORD cookie = 0;
+        hr = CoRegisterClassObject(clsid, factory, CLSCTX_INPROC_SERVER, REGCLS_MULTIPLEUSE, &cookie);
+        factory->Release();
+        EXPECT_EQ(S_OK, hr);
+        if (SUCCEEDED(hr)) cookies_.push_back(cookie);
+    }
+}
+
+RecordingLibrary::~RecordingLibrary() {
+    for (DWORD cookie : cookies_) CoRevokeClassObject(cookie);
+    // Recorded objects may outlive the library only if a test leaked them; keep the state then.
+    if (state_->alive == 0) delete state_;
+}
+
+void RecordingLibrary::FailCreation(const std::wstring &progId, HRESULT hr) { state_->failCreation[progId] = hr; }
+
+void RecordingLibrary::Raise(const std::wstring &method, SCODE code, const std::wstring &description) {
+    state_->raise[method] = {code, description};
+}
+
+const std::vector<RecordedCall> &RecordingLibrary::Calls() const { return state_->calls; }
+
+std::vector<RecordedCall> RecordingLibrary::CallsTo(const std::wstring &method) const {
+    std::vector<RecordedCall> selected;
+    for (const RecordedCall &call : state_->calls)
+        if (call.method == method) selected.push_back(call);
+    return selected;
+}
+
+int RecordingLibrary::Creations(const std::wstring &progId) const {
+    auto found = state_->creations.find(progId);
+    return found == state_->creations.end() ? 0 : found->second;
+}
+
+int RecordingLibrary::Alive() const { return state_->alive; }
+
+void RecordingLibrary::Clear() {
+    state_->calls.clear();
+    state_->creations.clear();
+}
+
+} // namespace testing_support

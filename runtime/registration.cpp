@@ -118,10 +118,15 @@ HRESULT Unregister(const Server &server) {
             HRESULT hr = DeleteTree(HKEY_CLASSES_ROOT, L"CLSID\\" + clsid);
             if (FAILED(hr)) result = hr;
         }
-        HRESULT hr = UnRegisterTypeLib(*server.libid, server.major, server.minor, 0, kSysKind);
-        if (FAILED(hr) && hr != TYPE_E_REGISTRYACCESS && hr != TYPE_E_LIBNOTREGISTERED &&
-            hr != HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND))
-            result = hr;
+        // The library's registration for this platform, if it is there.
+        const std::wstring libraryKey = L"TypeLib\\" + GuidText(*server.libid) + L"\\" + std::to_wstring(server.major) +
+                                        L"." + std::to_wstring(server.minor) + L"\\0\\" +
+                                        (kSysKind == SYS_WIN64 ? L"win64" : L"win32");
+        RegKey library;
+        if (RegOpenKeyExW(HKEY_CLASSES_ROOT, libraryKey.c_str(), 0, KEY_READ, library.Receive()) == ERROR_SUCCESS) {
+            HRESULT hr = UnRegisterTypeLib(*server.libid, server.major, server.minor, 0, kSysKind);
+            if (FAILED(hr)) result = hr;
+        }
         return result;
     });
 }

@@ -10,4 +10,7 @@ bash "$root/scripts/build.sh" x64
 $run --boot
 $run regsvr32 /s "$root/build/x64/bedrock/QxBedrock10.dll"
 $run regsvr32 /s "$root/build/x64/AtomTables10.dll"
-$run cscript //nologo "Z:$(echo "$root/examples/demo.vbs" | tr / '\\')"
+status=0
+$run cscript //nologo "Z:$(echo "$root/examples/demo.vbs" | tr / '\\')" || status=$?
+$run --stop
+exit $status

@@ -17,14 +17,16 @@
 # loader starts /usr/lib/wine/wineserver (it does not consult WINESERVER when that file exists), a
 # Debian script that runs wineserver64 -p0 whenever wine64 is installed. The 32-bit wineserver32 works
 # as well but would itself run under qemu. The server outlives the invocation that started it and
-# keeps that namespace alive; clients of later invocations reach it through its socket in
-# /tmp/.wine-<uid>, which every namespace sees, since only the mount table is private and the same
-# uid is seen inside (below). -k and -w go to the same 64-bit server binary.
+# keeps that namespace alive; clients of later invocations reach it through its socket (Debian's Wine
+# keeps it in a random /tmp/wine-XXXXXX directory whose name it writes to <prefix>/wineserver), which
+# every namespace sees, since only the mount table is private and the same uid is seen inside
+# (below). -k and -w go to the same 64-bit server binary. No PID namespace, so no --fork: unshare
+# execs, and the process a caller waits for (and a CTest timeout kills) is the Wine loader itself.
 #
 # As root, root is mapped to root. Otherwise the namespace's root is the caller's uid; to let Wine
-# see the caller's own uid (its socket directory and the prefix's owner are checked against it) the
-# program then runs in a nested user namespace that maps the uid back; binfmt_misc lookups fall
-# through to the parent namespace's instance.
+# see the caller's own uid (it checks that the prefix and its server directory belong to it) Wine
+# then runs in a nested user namespace that maps the uid back; binfmt_misc lookups fall through to
+# the parent namespace's instance.
 #
 # Environment: WINEDEBUG (default -all), WINEDLLOVERRIDES (default mscoree,mshtml=) as in run.sh;
 # DISPLAY / XAUTHORITY pass through unchanged (xvfb-run -a works); ATOMTABLES_QEMU_I386 names the
@@ -103,6 +105,9 @@ boot() {
     quiet "$wine" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f
     as_caller touch "$ready"
   fi
+  # The server stays up until --stop, so that no later process (a test's, with its output pipe)
+  # has to start it and its helpers again.
+  quiet "$wineserver" -p || true
   quiet "$wine" wineboot
 }
 

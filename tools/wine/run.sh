@@ -42,6 +42,9 @@ boot() {
     quiet "$wine" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f
     touch "$ready"
   fi
+  # The server stays up until --stop, so that no later process (a test's, with its output pipe)
+  # has to start it and its helpers again.
+  quiet "$wineserver" -p || true
   quiet "$wine" wineboot
 }
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <climits>
 #include <string>
+#include <string_view>
 
 #include "modules/basQxAtomTables10A.h"
 #include "modules/basQxelCommonA.h"
@@ -14,7 +15,13 @@
 
 namespace {
 
+using namespace std::string_view_literals;
 using basQxAtomTables10A::kNameBufferLength;
+
+// The class's identity code as the traps' views take it. A view made here, and the members' names
+// as sv literals, have their lengths fixed at compile time; a view made from a plain wide literal at
+// run time measures it with wcslen on every call.
+constexpr std::wstring_view kClassCode = clsQxAtomTables10A::kIdentityCode;
 
 // The longest name the adding members accept, counted in characters of the caller's string.
 constexpr UINT kMaxAtomName = 255;
@@ -31,24 +38,47 @@ using NameReader = HRESULT (*)(ATOM, LPSTR, int, UINT &);
 // Platform atoms and statuses are 16 bits; callers get them sign-extended, never masked.
 LONG Widen(WORD value) { return static_cast<LONG>(static_cast<short>(value)); }
 
-std::wstring_view View(BSTR text) { return {text ? text : L"", SysStringLen(text)}; }
+// True when the caller's string already is exactly `text` (and an ordinary string: not null, a
+// whole number of characters long).
+bool Holds(BSTR current, std::wstring_view text) {
+    return current && SysStringByteLen(current) == text.size() * sizeof(wchar_t) &&
+           std::equal(text.begin(), text.end(), current);
+}
 
 // Hands the caller's name to the platform in the ANSI code page and replaces the caller's string
-// with its ANSI round trip.
+// with its ANSI round trip. A caller's string that already holds the round trip's text is left in
+// place rather than replaced by an equal copy: the caller cannot tell the two apart.
 HRESULT CallWithAnsiName(NameFunction function, BSTR *sAtomName, LONG *result) {
-    std::string ansi;
-    HRESULT hr = rt::ansi::FromWide(View(*sAtomName), ansi);
+    // The string's length in bytes, read once: its characters (as SysStringLen counts them), and
+    // whether it is a whole number of characters long.
+    const UINT bytes = SysStringByteLen(*sAtomName);
+    const std::wstring_view name(*sAtomName ? *sAtomName : L"", bytes / sizeof(wchar_t));
+    rt::ansi::AnsiText ansi;
+    HRESULT hr = rt::ansi::FromWide(name, ansi);
     if (FAILED(hr)) return hr;
     ATOM atom = 0;
-    hr = function(ansi.c_str(), atom);
+    hr = function(ansi.data(), atom);
     if (FAILED(hr)) return hr;
-    std::wstring roundTrip;
-    hr = rt::ansi::ToWide(ansi, roundTrip);
-    if (FAILED(hr)) return hr;
-    rt::Bstr replacement(roundTrip);
-    if (!replacement.Allocated()) return rt::Raise(rt::RtError::OutOfMemory);
-    SysFreeString(*sAtomName);
-    *sAtomName = replacement.Detach();
+    if (ansi.Identity()) {
+        // Converting back gives `name` itself, which the caller's string holds unless it is null or
+        // not a whole number of characters long.
+        if (!*sAtomName || bytes != name.size() * sizeof(wchar_t)) {
+            rt::Bstr replacement(name);
+            if (!replacement.Allocated()) return rt::Raise(rt::RtError::OutOfMemory);
+            SysFreeString(*sAtomName);
+            *sAtomName = replacement.Detach();
+        }
+    } else {
+        rt::ansi::WideText roundTrip;
+        hr = rt::ansi::ToWide(ansi.View(), roundTrip);
+        if (FAILED(hr)) return hr;
+        if (!Holds(*sAtomName, roundTrip.View())) {
+            rt::Bstr replacement(roundTrip.View());
+            if (!replacement.Allocated()) return rt::Raise(rt::RtError::OutOfMemory);
+            SysFreeString(*sAtomName);
+            *sAtomName = replacement.Detach();
+        }
+    }
     *result = Widen(atom);
     return S_OK;
 }
@@ -64,7 +94,7 @@ HRESULT ShowLengthMessage() {
 HRESULT AddName(NameFunction add, std::wstring_view member, BSTR *sAtomName, LONG *result) {
     if (!sAtomName || !result) return rt::Raise(E_POINTER);
     *result = 0;
-    Trap trap(clsQxAtomTables10A::kIdentityCode, member);
+    Trap trap(kClassCode, member);
     bool tooLong = false;
     trap.Run([&] {
         tooLong = SysStringLen(*sAtomName) > kMaxAtomName;
@@ -81,7 +111,7 @@ HRESULT AddName(NameFunction add, std::wstring_view member, BSTR *sAtomName, LON
 HRESULT FindName(NameFunction find, std::wstring_view member, BSTR *sAtomName, LONG *result) {
     if (!sAtomName || !result) return rt::Raise(E_POINTER);
     *result = 0;
-    Trap trap(clsQxAtomTables10A::kIdentityCode, member);
+    Trap trap(kClassCode, member);
     trap.Run([&] { return CallWithAnsiName(find, sAtomName, result); });
     return trap.Result();
 }
@@ -89,7 +119,7 @@ HRESULT FindName(NameFunction find, std::wstring_view member, BSTR *sAtomName, L
 HRESULT DeleteNumber(AtomFunction remove, std::wstring_view member, const short *iAtomNumber, LONG *result) {
     if (!iAtomNumber || !result) return rt::Raise(E_POINTER);
     *result = 0;
-    Trap trap(clsQxAtomTables10A::kIdentityCode, member);
+    Trap trap(kClassCode, member);
     trap.Run([&] {
         ATOM status = 0;
         HRESULT hr = remove(static_cast<ATOM>(*iAtomNumber), status);
@@ -104,7 +134,7 @@ HRESULT ReadName(NameReader read, std::wstring_view member, const short *iAtomNu
                      short *iCharactersCopied, BSTR *result) {
     if (!iAtomNumber || !result) return rt::Raise(E_POINTER);
     *result = nullptr;
-    Trap trap(clsQxAtomTables10A::kIdentityCode, member);
+    Trap trap(kClassCode, member);
     auto &buffer = basQxAtomTables10A::Thread().sAtomNameBuffer;
     // An omitted size reads as 0 and is not written back.
     short size = iSizeToCopy ? *iSizeToCopy : 0;
@@ -121,22 +151,22 @@ HRESULT ReadName(NameReader read, std::wstring_view member, const short *iAtomNu
     });
 
     trap.Run([&] {
-        std::string copy;
+        // The buffer's ANSI form and its terminator (AnsiText keeps a writable NUL after the text).
+        rt::ansi::AnsiText copy;
         HRESULT hr = rt::ansi::FromWide({buffer.data(), buffer.size()}, copy);
         if (FAILED(hr)) return hr;
         const size_t length = copy.size();
-        copy.push_back('\0');
         // The platform never gets more positions than the buffer holds with its terminator; a
         // size below 1 offers none at all.
-        const int offered = std::clamp<int>(size, 0, std::min<int>(kNameBufferPositions, static_cast<int>(copy.size())));
+        const int offered = std::clamp<int>(size, 0, std::min<int>(kNameBufferPositions, static_cast<int>(length + 1)));
         UINT copied = 0;
         hr = read(static_cast<ATOM>(*iAtomNumber), copy.data(), offered, copied);
         if (FAILED(hr)) return hr;
-        std::wstring back;
+        rt::ansi::WideText back;
         hr = rt::ansi::ToWide({copy.data(), length}, back);
         if (FAILED(hr)) return hr;
         const size_t kept = std::min(back.size(), buffer.size());
-        std::copy_n(back.begin(), kept, buffer.begin());
+        std::copy_n(back.data(), kept, buffer.begin());
         std::fill(buffer.begin() + static_cast<std::ptrdiff_t>(kept), buffer.end(), L' ');
         if (copied > static_cast<UINT>(SHRT_MAX)) return rt::Raise(rt::RtError::Overflow);
         if (iCharactersCopied) *iCharactersCopied = static_cast<short>(copied);
@@ -202,7 +232,7 @@ HRESULT clsQxAtomTables10A::putref_BuddyObjectGlobal(IDispatch *oNewValue) {
 HRESULT clsQxAtomTables10A::InitAtomTableAmts(short *iSizeToSet, LONG *result) {
     if (!iSizeToSet || !result) return rt::Raise(E_POINTER);
     *result = 0;
-    Trap trap(kIdentityCode, L"InitAtomTableAmts");
+    Trap trap(kClassCode, L"InitAtomTableAmts"sv);
     trap.Run([&] {
         // Only positive sizes mean anything; the others ask for the platform's default size.
         BOOL status = FALSE;
@@ -214,37 +244,37 @@ HRESULT clsQxAtomTables10A::InitAtomTableAmts(short *iSizeToSet, LONG *result) {
 }
 
 HRESULT clsQxAtomTables10A::AddAtomAmts(BSTR *sAtomName, LONG *result) {
-    return AddName(basQxAtomTables10A::AddAtomA, L"AddAtomAmts", sAtomName, result);
+    return AddName(basQxAtomTables10A::AddAtomA, L"AddAtomAmts"sv, sAtomName, result);
 }
 
 HRESULT clsQxAtomTables10A::DeleteAtomAmts(short *iAtomNumber, LONG *result) {
-    return DeleteNumber(basQxAtomTables10A::DeleteAtom, L"DeleteAtomAmts", iAtomNumber, result);
+    return DeleteNumber(basQxAtomTables10A::DeleteAtom, L"DeleteAtomAmts"sv, iAtomNumber, result);
 }
 
 HRESULT clsQxAtomTables10A::FindAtomAmts(BSTR *sAtomName, LONG *result) {
-    return FindName(basQxAtomTables10A::FindAtomA, L"FindAtomAmts", sAtomName, result);
+    return FindName(basQxAtomTables10A::FindAtomA, L"FindAtomAmts"sv, sAtomName, result);
 }
 
 HRESULT clsQxAtomTables10A::GetAtomNameAmts(short *iAtomNumber, short *iSizeToCopy, short *iCharactersCopied,
                                             BSTR *result) {
-    return ReadName(basQxAtomTables10A::GetAtomNameA, L"GetAtomNameAmts", iAtomNumber, iSizeToCopy,
+    return ReadName(basQxAtomTables10A::GetAtomNameA, L"GetAtomNameAmts"sv, iAtomNumber, iSizeToCopy,
                         iCharactersCopied, result);
 }
 
 HRESULT clsQxAtomTables10A::GlobalAddAtomAmts(BSTR *sAtomName, LONG *result) {
-    return AddName(basQxAtomTables10A::GlobalAddAtomA, L"GlobalAddAtomAmts", sAtomName, result);
+    return AddName(basQxAtomTables10A::GlobalAddAtomA, L"GlobalAddAtomAmts"sv, sAtomName, result);
 }
 
 HRESULT clsQxAtomTables10A::GlobalDeleteAtomAmts(short *iAtomNumber, LONG *result) {
-    return DeleteNumber(basQxAtomTables10A::GlobalDeleteAtom, L"GlobalDeleteAtomAmts", iAtomNumber, result);
+    return DeleteNumber(basQxAtomTables10A::GlobalDeleteAtom, L"GlobalDeleteAtomAmts"sv, iAtomNumber, result);
 }
 
 HRESULT clsQxAtomTables10A::GlobalFindAtomAmts(BSTR *sAtomName, LONG *result) {
-    return FindName(basQxAtomTables10A::GlobalFindAtomA, L"GlobalFindAtomAmts", sAtomName, result);
+    return FindName(basQxAtomTables10A::GlobalFindAtomA, L"GlobalFindAtomAmts"sv, sAtomName, result);
 }
 
 HRESULT clsQxAtomTables10A::GlobalGetAtomNameAmts(short *iAtomNumber, short *iSizeToCopy, short *iCharactersCopied,
                                                   BSTR *result) {
-    return ReadName(basQxAtomTables10A::GlobalGetAtomNameA, L"GlobalGetAtomNameAmts", iAtomNumber, iSizeToCopy,
+    return ReadName(basQxAtomTables10A::GlobalGetAtomNameA, L"GlobalGetAtomNameAmts"sv, iAtomNumber, iSizeToCopy,
                         iCharactersCopied, result);
 }

@@ -10,6 +10,7 @@
 // the procedure's caller.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -18,6 +19,8 @@
 
 class Trap {
 public:
+    // Both names are kept as views (nothing is allocated until a failure is reported), so they must
+    // outlive the trap: the callers pass string literals and the modules' identity constants.
     Trap(std::wstring_view identityCode, std::wstring_view procedure)
         : identityCode_(identityCode), procedure_(procedure) {}
     Trap(const Trap &) = delete;
@@ -37,16 +40,20 @@ public:
     bool Ended() const { return ended_; }
 
     // What the procedure returns: S_OK, or the failure that ended it, with its error information.
-    HRESULT Result() const { return ended_ ? rt::Rethrow(escaped_) : S_OK; }
+    HRESULT Result() const { return ended_ ? rt::Rethrow(*escaped_) : S_OK; }
 
     // The error source string of this procedure.
-    std::wstring Source() const { return identityCode_ + L"." + procedure_; }
+    std::wstring Source() const {
+        std::wstring source;
+        source.reserve(identityCode_.size() + 1 + procedure_.size());
+        return source.append(identityCode_).append(1, L'.').append(procedure_);
+    }
 
 private:
     void Handle(const rt::Failure &failure);
 
-    std::wstring identityCode_;
-    std::wstring procedure_;
+    std::wstring_view identityCode_;
+    std::wstring_view procedure_;
     bool ended_ = false;
-    rt::Failure escaped_;
+    std::optional<rt::Failure> escaped_; // set when ended_ is
 };

@@ -1,5 +1,8 @@
 #include "dispatch.h"
 
+#include <cstring>
+#include <cwchar>
+#include <new>
 #include <string>
 
 #include "errors.h"
@@ -116,6 +119,89 @@ struct Binding {
     Binding() { VariantInit(&call); }
 };
 
+// n elements (value-initialised): inside the object for the usual counts, on the heap beyond, so
+// that a call with few arguments allocates nothing.
+template <class T, size_t Inline>
+class SmallArray {
+public:
+    explicit SmallArray(size_t n)
+        : size_(n), data_(n <= Inline ? reinterpret_cast<T *>(storage_) : static_cast<T *>(::operator new(n * sizeof(T)))) {
+        for (size_t i = 0; i < n; ++i) new (data_ + i) T();
+    }
+    SmallArray(const SmallArray &) = delete;
+    SmallArray &operator=(const SmallArray &) = delete;
+    ~SmallArray() {
+        for (size_t i = 0; i < size_; ++i) data_[i].~T();
+        if (data_ != reinterpret_cast<T *>(storage_)) ::operator delete(data_);
+    }
+    T &operator[](size_t i) { return data_[i]; }
+    T *data() { return data_; }
+    size_t size() const { return size_; }
+
+private:
+    alignas(T) unsigned char storage_[Inline * sizeof(T)];
+    size_t size_;
+    T *data_;
+};
+
+// The most arguments (with the result) that a member is called with directly; more go through
+// DispCallFunc.
+constexpr size_t kDirectSlots = 8;
+
+// Whether DispCallFunc passes an argument of this type in one integer slot of the stack or a
+// register: references, and integers, strings and interface pointers by value. A member whose
+// arguments are all of these kinds is called directly, with each argument's slot exactly as
+// DispCallFunc fills it; any other kind (VARIANT, DECIMAL and floating-point values, 8-byte
+// integers) takes DispCallFunc itself.
+bool TakesOneSlot(VARTYPE vt) {
+    if (vt & VT_BYREF) return true;
+    switch (vt) {
+    case VT_I1: case VT_UI1: case VT_I2: case VT_UI2: case VT_BOOL: case VT_I4: case VT_UI4: case VT_INT:
+    case VT_UINT: case VT_ERROR: case VT_BSTR: case VT_DISPATCH: case VT_UNKNOWN:
+        return true;
+    default:
+        return false;
+    }
+}
+
+// The slot DispCallFunc makes of such an argument: VT_BOOL sign-extended, anything else the
+// leading bytes of the value as they are.
+ULONG_PTR SlotOf(VARTYPE vt, const VARIANTARG *arg) {
+    if (vt == VT_BOOL) return static_cast<ULONG_PTR>(static_cast<LONG_PTR>(V_BOOL(arg)));
+    ULONG_PTR slot;
+    std::memcpy(&slot, &V_UI1(arg), sizeof slot);
+    return slot;
+}
+
+// Calls the member at `offset` of the object's vtable, as DispCallFunc does with CC_STDCALL and
+// an HRESULT result, for up to kDirectSlots one-slot arguments.
+HRESULT CallDirect(void *object, ULONG_PTR offset, size_t count, const ULONG_PTR *s) {
+    using S = ULONG_PTR;
+    void *entry = (*static_cast<void ***>(object))[offset / sizeof(void *)];
+    switch (count) {
+    case 0: return reinterpret_cast<HRESULT(STDMETHODCALLTYPE *)(void *)>(entry)(object);
+    case 1: return reinterpret_cast<HRESULT(STDMETHODCALLTYPE *)(void *, S)>(entry)(object, s[0]);
+    case 2: return reinterpret_cast<HRESULT(STDMETHODCALLTYPE *)(void *, S, S)>(entry)(object, s[0], s[1]);
+    case 3:
+        return reinterpret_cast<HRESULT(STDMETHODCALLTYPE *)(void *, S, S, S)>(entry)(object, s[0], s[1], s[2]);
+    case 4:
+        return reinterpret_cast<HRESULT(STDMETHODCALLTYPE *)(void *, S, S, S, S)>(entry)(object, s[0], s[1], s[2],
+                                                                                        s[3]);
+    case 5:
+        return reinterpret_cast<HRESULT(STDMETHODCALLTYPE *)(void *, S, S, S, S, S)>(entry)(object, s[0], s[1], s[2],
+                                                                                           s[3], s[4]);
+    case 6:
+        return reinterpret_cast<HRESULT(STDMETHODCALLTYPE *)(void *, S, S, S, S, S, S)>(entry)(
+            object, s[0], s[1], s[2], s[3], s[4], s[5]);
+    case 7:
+        return reinterpret_cast<HRESULT(STDMETHODCALLTYPE *)(void *, S, S, S, S, S, S, S)>(entry)(
+            object, s[0], s[1], s[2], s[3], s[4], s[5], s[6]);
+    default:
+        return reinterpret_cast<HRESULT(STDMETHODCALLTYPE *)(void *, S, S, S, S, S, S, S, S)>(entry)(
+            object, s[0], s[1], s[2], s[3], s[4], s[5], s[6], s[7]);
+    }
+}
+
 } // namespace
 
 DispatchInterface::DispatchInterface(REFIID iid, REFCLSID clsid, int typelibIndex) {
@@ -186,6 +272,22 @@ HRESULT DispatchInterface::Load(REFIID iid, REFCLSID clsid, int typelibIndex) {
         vtableInfo->ReleaseFuncDesc(desc);
         if (FAILED(hr)) return hr;
         members_.push_back(std::move(member));
+    }
+
+    // The members' names as the type information spells them, each with the identifier its own
+    // GetIDsOfNames gives for exactly that spelling (used by GetIDsOfNames below). A name it does not
+    // answer for stays out of the list and is asked of it on every call.
+    for (const Member &m : members_) {
+        Bstr name;
+        if (FAILED(vtableInfo->GetDocumentation(m.id, name.Receive(), nullptr, nullptr, nullptr)) || !name.Get())
+            continue;
+        const std::wstring spelling(name.View());
+        bool known = false;
+        for (const auto &entry : names_) known = known || entry.first == spelling;
+        if (known) continue;
+        LPOLESTR asked[] = {name.Get()};
+        DISPID answer = DISPID_UNKNOWN;
+        if (dispatchInfo_->GetIDsOfNames(asked, 1, &answer) == S_OK) names_.emplace_back(spelling, answer);
     }
     return S_OK;
 }
@@ -266,6 +368,16 @@ HRESULT DispatchInterface::GetIDsOfNames(REFIID riid, LPOLESTR *names, UINT coun
             return DISP_E_UNKNOWNNAME;
         }
     }
+    // A name spelt exactly as one the type information has already answered for gets that answer
+    // again (a script host asks on every call); any other spelling asks the type information.
+    if (count == 1) {
+        for (const auto &[name, known] : names_) {
+            if (std::wcscmp(name.c_str(), names[0]) == 0) {
+                ids[0] = known;
+                return S_OK;
+            }
+        }
+    }
     return dispatchInfo_->GetIDsOfNames(names, count, ids);
 }
 
@@ -309,7 +421,8 @@ HRESULT DispatchInterface::Invoke(void *object, DISPID id, REFIID riid, WORD fla
         };
 
         // Which of the caller's arguments goes to which parameter.
-        std::vector<int> source(count, -1);
+        SmallArray<int, kDirectSlots> source(count);
+        for (UINT p = 0; p < count; ++p) source[p] = -1;
         if (positional > count) return DISP_E_BADPARAMCOUNT;
         for (UINT p = 0; p < positional; ++p) source[p] = static_cast<int>(params->cArgs - 1 - p);
         bool namedBeyondPut = false;
@@ -329,7 +442,7 @@ HRESULT DispatchInterface::Invoke(void *object, DISPID id, REFIID riid, WORD fla
             source[slot] = static_cast<int>(k);
         }
 
-        std::vector<Binding> bindings(count + (member->result != kNoResult ? 1 : 0));
+        SmallArray<Binding, kDirectSlots> bindings(count + (member->result != kNoResult ? 1 : 0));
         for (UINT p = 0; p < count; ++p) {
             const Param &param = member->params[p];
             Binding &b = bindings[p];
@@ -408,19 +521,28 @@ HRESULT DispatchInterface::Invoke(void *object, DISPID id, REFIID riid, WORD fla
             V_BYREF(&r.call) = member->result == VT_VARIANT ? static_cast<void *>(r.temp.Get()) : Payload(r.temp.Get());
         }
 
-        std::vector<VARTYPE> types(bindings.size());
-        std::vector<VARIANTARG *> args(bindings.size());
+        SmallArray<VARTYPE, kDirectSlots> types(bindings.size());
+        SmallArray<VARIANTARG *, kDirectSlots> args(bindings.size());
+        bool direct = bindings.size() <= kDirectSlots;
         for (size_t i = 0; i < bindings.size(); ++i) {
             Binding &b = bindings[i];
             types[i] = b.variantByValue ? static_cast<VARTYPE>(VT_VARIANT) : V_VT(&b.call);
             args[i] = b.variantByValue ? b.temp.Get() : &b.call;
+            direct = direct && TakesOneSlot(types[i]);
         }
-        VARIANT returned;
-        VariantInit(&returned);
-        HRESULT hr = DispCallFunc(object, member->vtableOffset, CC_STDCALL, VT_ERROR,
-                                  static_cast<UINT>(args.size()), types.data(), args.data(), &returned);
-        if (FAILED(hr)) return hr;
-        const HRESULT memberResult = V_ERROR(&returned);
+        HRESULT memberResult;
+        if (direct) {
+            ULONG_PTR slots[kDirectSlots];
+            for (size_t i = 0; i < bindings.size(); ++i) slots[i] = SlotOf(types[i], args[i]);
+            memberResult = CallDirect(object, member->vtableOffset, bindings.size(), slots);
+        } else {
+            VARIANT returned;
+            VariantInit(&returned);
+            HRESULT hr = DispCallFunc(object, member->vtableOffset, CC_STDCALL, VT_ERROR,
+                                      static_cast<UINT>(args.size()), types.data(), args.data(), &returned);
+            if (FAILED(hr)) return hr;
+            memberResult = V_ERROR(&returned);
+        }
 
         // The member's new values of in-out parameters go back into the caller's variables.
         for (UINT p = 0; p < count; ++p) {

@@ -12,6 +12,8 @@
 // and then calls the member through the interface's vtable. Nothing here knows any member by name.
 #pragma once
 
+#include <string>
+#include <utility>
 #include <vector>
 
 #include "owners.h"
@@ -64,6 +66,8 @@ private:
     ComPtr<ITypeInfo> dispatchInfo_;
     ComPtr<ITypeInfo> classInfo_;
     std::vector<Member> members_;
+    // Names GetIDsOfNames answers without asking the type information again (see there).
+    std::vector<std::pair<std::wstring, DISPID>> names_;
 };
 
 } // namespace rt

@@ -11,6 +11,25 @@ std::wstring WindowsPath(const char *unixPath) {
 
 std::vector<Box> g_boxes;
 
+// Whether a message box carries an icon: a static icon control holding one. Windows gives the
+// control the identifier 0x14, Wine 0x440 (stc1), so look for it by style rather than by number.
+BOOL CALLBACK FindIcon(HWND child, LPARAM found) {
+    wchar_t className[16] = {};
+    GetClassNameW(child, className, 16);
+    if (_wcsicmp(className, L"Static") == 0 && (GetWindowLongW(child, GWL_STYLE) & SS_TYPEMASK) == SS_ICON &&
+        SendMessageW(child, STM_GETICON, 0, 0) != 0) {
+        *reinterpret_cast<bool *>(found) = true;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+bool HasIcon(HWND box) {
+    bool found = false;
+    EnumChildWindows(box, FindIcon, reinterpret_cast<LPARAM>(&found));
+    return found;
+}
+
 LRESULT CALLBACK WatchBoxes(int code, WPARAM wParam, LPARAM lParam) {
     if (code == HCBT_ACTIVATE) {
         HWND window = reinterpret_cast<HWND>(wParam);
@@ -24,7 +43,7 @@ LRESULT CALLBACK WatchBoxes(int code, WPARAM wParam, LPARAM lParam) {
             text[0] = 0;
             GetDlgItemTextW(window, 0xFFFF, text, 2048);
             box.text = text;
-            box.informationIcon = SendDlgItemMessageW(window, 0x14, STM_GETICON, 0, 0) != 0;
+            box.informationIcon = HasIcon(window);
             box.cancelButton = GetDlgItem(window, IDCANCEL) != nullptr;
             g_boxes.push_back(box);
             PostMessageW(window, WM_COMMAND, IDOK, 0);
@@ -163,6 +182,110 @@ const std::vector<Box> &BoxWatcher::Boxes() const { return g_boxes; }
 bool HaveDisplay() {
     wchar_t display[256];
     return GetEnvironmentVariableW(L"DISPLAY", display, 256) > 0;
+}
+
+} // namespace testing_support
+
+// ---------------------------------------------------------------------------------------------
+// The main class through either binding, and small tools for identity and threads.
+// ---------------------------------------------------------------------------------------------
+#include <thread>
+
+namespace testing_support {
+
+std::string BindingName(const ::testing::TestParamInfo<Binding> &info) {
+    return info.param == Binding::Late ? "LateBound" : "EarlyBound";
+}
+
+MainClass::MainClass(Binding binding) : binding_(binding) {
+    dispatch_ = Create(L"AtomTables10.clsQxAtomTables10A");
+    if (dispatch_) {
+        EXPECT_EQ(S_OK, dispatch_.As(&vtable_));
+    }
+}
+
+HRESULT MainClass::Settle(Call &call) {
+    status_ = call.hr == DISP_E_EXCEPTION ? call.scode : call.hr;
+    return status_;
+}
+
+long MainClass::InitAtomTable(short &size) {
+    if (binding_ == Binding::Early) {
+        LONG result = -12345;
+        status_ = vtable_->InitAtomTableAmts(&size, &result);
+        return result;
+    }
+    Call call = Method(dispatch_.Get(), L"InitAtomTableAmts", {Ref(&size)});
+    if (FAILED(Settle(call)) || call.result.Type() != VT_I4) return -12345;
+    return V_I4(call.result.Get());
+}
+
+long MainClass::NameCall(const wchar_t *name, BSTR &text, const std::function<HRESULT(BSTR *, LONG *)> &early) {
+    if (binding_ == Binding::Early) {
+        LONG result = -12345;
+        status_ = early(&text, &result);
+        return result;
+    }
+    Call call = Method(dispatch_.Get(), name, {Ref(&text)});
+    if (FAILED(Settle(call)) || call.result.Type() != VT_I4) return -12345;
+    return V_I4(call.result.Get());
+}
+
+long MainClass::Add(BSTR &name, bool global) {
+    auto *v = vtable_.Get();
+    return NameCall(global ? L"GlobalAddAtomAmts" : L"AddAtomAmts", name, [&](BSTR *text, LONG *result) {
+        return global ? v->GlobalAddAtomAmts(text, result) : v->AddAtomAmts(text, result);
+    });
+}
+
+long MainClass::Find(BSTR &name, bool global) {
+    auto *v = vtable_.Get();
+    return NameCall(global ? L"GlobalFindAtomAmts" : L"FindAtomAmts", name, [&](BSTR *text, LONG *result) {
+        return global ? v->GlobalFindAtomAmts(text, result) : v->FindAtomAmts(text, result);
+    });
+}
+
+long MainClass::Delete(short atom, bool global) {
+    if (binding_ == Binding::Early) {
+        LONG result = -12345;
+        status_ = global ? vtable_->GlobalDeleteAtomAmts(&atom, &result) : vtable_->DeleteAtomAmts(&atom, &result);
+        return result;
+    }
+    Call call = Method(dispatch_.Get(), global ? L"GlobalDeleteAtomAmts" : L"DeleteAtomAmts", {I2(atom)});
+    if (FAILED(Settle(call)) || call.result.Type() != VT_I4) return -12345;
+    return V_I4(call.result.Get());
+}
+
+std::wstring MainClass::GetName(short atom, short *size, short *copied, bool global) {
+    if (binding_ == Binding::Early) {
+        Bstr result;
+        status_ = global ? vtable_->GlobalGetAtomNameAmts(&atom, size, copied, result.Receive())
+                         : vtable_->GetAtomNameAmts(&atom, size, copied, result.Receive());
+        return std::wstring(result.View());
+    }
+    std::vector<VARIANT> args{I2(atom)};
+    if (size || copied) args.push_back(size ? Ref(size) : Missing());
+    if (copied) args.push_back(Ref(copied));
+    Call call = Method(dispatch_.Get(), global ? L"GlobalGetAtomNameAmts" : L"GetAtomNameAmts", args);
+    if (FAILED(Settle(call))) return {};
+    EXPECT_EQ(VT_BSTR, call.result.Type());
+    return Text(call.result);
+}
+
+bool SameObject(IUnknown *a, IUnknown *b) {
+    if (!a || !b) return a == b;
+    ComPtr<IUnknown> ua, ub;
+    if (FAILED(a->QueryInterface(IID_IUnknown, reinterpret_cast<void **>(ua.GetAddressOf())))) return false;
+    if (FAILED(b->QueryInterface(IID_IUnknown, reinterpret_cast<void **>(ub.GetAddressOf())))) return false;
+    return ua.Get() == ub.Get();
+}
+
+void OnOtherThread(const std::function<void()> &body) {
+    std::thread thread([&] {
+        Apartment apartment;
+        body();
+    });
+    thread.join();
 }
 
 } // namespace testing_support

@@ -95,3 +95,55 @@ private:
 bool HaveDisplay();
 
 } // namespace testing_support
+
+// ---------------------------------------------------------------------------------------------
+// The main class through either binding, and small tools for identity and threads.
+// ---------------------------------------------------------------------------------------------
+#include <functional>
+
+#include "AtomTables10.h"
+
+namespace testing_support {
+
+// How a client reaches the members: late (IDispatch::Invoke by name, as scripts do) or early
+// (the vtable of _clsQxAtomTables10A).
+enum class Binding { Late, Early };
+std::string BindingName(const ::testing::TestParamInfo<Binding> &info);
+
+// A new instance of clsQxAtomTables10A used through one binding. Every call leaves the member's
+// status in Status(): S_OK, or the member's failure (for late binding the scode of
+// DISP_E_EXCEPTION, or Invoke's own failure). Parameters passed by reference are the caller's own
+// variables, so whatever the member writes back is seen in them.
+class MainClass {
+public:
+    explicit MainClass(Binding binding);
+
+    Binding binding() const { return binding_; }
+    IDispatch *Dispatch() const { return dispatch_.Get(); }
+    _clsQxAtomTables10A *Vtable() const { return vtable_.Get(); }
+    HRESULT Status() const { return status_; }
+
+    long InitAtomTable(short &size);
+    long Add(BSTR &name, bool global = false);
+    long Find(BSTR &name, bool global = false);
+    long Delete(short atom, bool global = false);
+    // A null size or count is omitted.
+    std::wstring GetName(short atom, short *size = nullptr, short *copied = nullptr, bool global = false);
+
+private:
+    long NameCall(const wchar_t *name, BSTR &text, const std::function<HRESULT(BSTR *, LONG *)> &early);
+    HRESULT Settle(Call &call);
+
+    Binding binding_;
+    ComPtr<IDispatch> dispatch_;
+    ComPtr<_clsQxAtomTables10A> vtable_;
+    HRESULT status_ = S_OK;
+};
+
+// COM identity: both pointers name the same object (compared through IUnknown).
+bool SameObject(IUnknown *a, IUnknown *b);
+
+// Runs body on a new thread in a single-threaded apartment of its own and waits for it to end.
+void OnOtherThread(const std::function<void()> &body);
+
+} // namespace testing_support

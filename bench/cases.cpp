@@ -1,0 +1,467 @@
+// The per-call cases: every atom member, with names and atoms that exist and that do not, along
+// the four paths a C++ program can take (the raw kernel32 call, the vtable, Invoke by identifier,
+// GetIDsOfNames + Invoke).
+#include <algorithm>
+#include <cstdio>
+#include <string>
+
+#include "bench.h"
+
+namespace bench {
+
+long g_failures = 0;
+
+namespace {
+
+constexpr WORD kMethodGet = DISPATCH_METHOD | DISPATCH_PROPERTYGET;
+
+// A late-bound caller of one member: by identifier, or looking the name up on every call.
+class Late {
+public:
+    Late(IDispatch *object, const wchar_t *name, bool lookup) : object_(object), name_(name), lookup_(lookup) {
+        LPOLESTR names[] = {const_cast<LPOLESTR>(name_)};
+        if (FAILED(object_->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id_))) ++g_failures;
+    }
+
+    // Calls with the arguments in rgvarg order (last argument first) and returns the result as a
+    // number (a string result: its length). The result is freed, as a client does.
+    long long Call(VARIANTARG *args, UINT count) const {
+        DISPID id = id_;
+        if (lookup_) {
+            LPOLESTR names[] = {const_cast<LPOLESTR>(name_)};
+            if (FAILED(object_->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id))) ++g_failures;
+        }
+        DISPPARAMS params{args, nullptr, count, 0};
+        VARIANT result;
+        VariantInit(&result);
+        EXCEPINFO exception{};
+        UINT argError = 0;
+        const HRESULT hr =
+            object_->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, kMethodGet, &params, &result, &exception, &argError);
+        if (FAILED(hr)) {
+            ++g_failures;
+            SysFreeString(exception.bstrSource);
+            SysFreeString(exception.bstrDescription);
+            SysFreeString(exception.bstrHelpFile);
+        }
+        long long value = 0;
+        if (V_VT(&result) == VT_I4) value = V_I4(&result);
+        else if (V_VT(&result) == VT_BSTR) value = SysStringLen(V_BSTR(&result));
+        VariantClear(&result);
+        return value;
+    }
+
+private:
+    IDispatch *object_;
+    const wchar_t *name_;
+    bool lookup_;
+    DISPID id_ = DISPID_UNKNOWN;
+};
+
+VARIANTARG RefBstr(BSTR *slot) {
+    VARIANTARG v;
+    V_VT(&v) = VT_BYREF | VT_BSTR;
+    V_BSTRREF(&v) = slot;
+    return v;
+}
+VARIANTARG RefShort(short *slot) {
+    VARIANTARG v;
+    V_VT(&v) = VT_BYREF | VT_I2;
+    V_I2REF(&v) = slot;
+    return v;
+}
+
+// The members, each with the platform function it wraps.
+#define NAME_API(Type, Member, Platform)                                                         \
+    struct Type {                                                                                \
+        static constexpr const wchar_t *kMember = L## #Member;                                   \
+        static constexpr const wchar_t *kPlatform = L## #Platform;                               \
+        static ATOM Raw(LPCSTR name) { return Platform(name); }                                  \
+        static HRESULT Call(_clsQxAtomTables10A *o, BSTR *name, LONG *r) { return o->Member(name, r); } \
+    };
+#define NUMBER_API(Type, Member, Platform)                                                       \
+    struct Type {                                                                                \
+        static constexpr const wchar_t *kMember = L## #Member;                                   \
+        static constexpr const wchar_t *kPlatform = L## #Platform;                               \
+        static ATOM Raw(ATOM atom) { return Platform(atom); }                                    \
+        static HRESULT Call(_clsQxAtomTables10A *o, short *atom, LONG *r) { return o->Member(atom, r); } \
+    };
+#define READ_API(Type, Member, Platform)                                                         \
+    struct Type {                                                                                \
+        static constexpr const wchar_t *kMember = L## #Member;                                   \
+        static constexpr const wchar_t *kPlatform = L## #Platform;                               \
+        static UINT Raw(ATOM atom, LPSTR buffer, int size) { return Platform(atom, buffer, size); } \
+        static HRESULT Call(_clsQxAtomTables10A *o, short *atom, BSTR *r) {                      \
+            return o->Member(atom, nullptr, nullptr, r);                                         \
+        }                                                                                        \
+    };
+
+NAME_API(AddLocal, AddAtomAmts, AddAtomA)
+NAME_API(FindLocal, FindAtomAmts, FindAtomA)
+NUMBER_API(DeleteLocal, DeleteAtomAmts, DeleteAtom)
+READ_API(ReadLocal, GetAtomNameAmts, GetAtomNameA)
+NAME_API(AddGlobal, GlobalAddAtomAmts, GlobalAddAtomA)
+NAME_API(FindGlobal, GlobalFindAtomAmts, GlobalFindAtomA)
+NUMBER_API(DeleteGlobal, GlobalDeleteAtomAmts, GlobalDeleteAtom)
+READ_API(ReadGlobal, GlobalGetAtomNameAmts, GlobalGetAtomNameA)
+
+// The names of one table: one that exists, one that does not, and fresh ones to add.
+struct Names {
+    std::string existingA, missingA;
+    Bstr existing, missing;
+    ATOM existingAtom = 0, missingAtom = 0;
+    std::vector<std::string> freshA; // never in the table between batches
+    std::vector<Bstr> fresh;
+    std::vector<ATOM> atoms;         // what the last batch added
+};
+
+Bstr Wide(const std::string &text) { return Bstr(std::wstring(text.begin(), text.end())); }
+
+// Kept for the whole process: the cases' closures refer to them.
+Names g_local, g_global;
+
+template <class Add, class Read>
+void Prepare(Names &names, const char *prefix, int fresh) {
+    names.existingA = std::string(prefix) + ".Existing";
+    names.missingA = std::string(prefix) + ".Missing";
+    names.existing = Wide(names.existingA);
+    names.missing = Wide(names.missingA);
+    names.existingAtom = Add::Raw(names.existingA.c_str());
+    // An atom number that names nothing: the highest free one (the tables fill from the bottom).
+    ATOM probe = 0xFFFF;
+    char text[256];
+    while (probe > 0xC000 && Read::Raw(probe, text, static_cast<int>(sizeof text)) != 0) --probe;
+    names.missingAtom = probe;
+    names.freshA.clear();
+    names.fresh.clear();
+    for (int i = 0; i < fresh; ++i) {
+        char text[64];
+        std::snprintf(text, sizeof text, "%s.Fresh.%05d", prefix, i);
+        names.freshA.emplace_back(text);
+        names.fresh.push_back(Wide(text));
+    }
+    names.atoms.assign(static_cast<size_t>(fresh), 0);
+}
+
+Case NewCase(const wchar_t *member, const wchar_t *variant, const wchar_t *platform, bool global, int calls,
+             double vtableTarget) {
+    Case c;
+    c.member = member;
+    c.variant = variant;
+    c.platform = platform;
+    c.global = global;
+    c.calls = calls;
+    c.vtableTarget = vtableTarget;
+    return c;
+}
+
+// A name member called with one name again and again (it exists, or it does not). Adding an
+// existing name takes a reference, which the untimed teardown gives back.
+template <class Api, class Delete>
+Case FixedName(Component &component, Names &names, bool exists, bool adds, int calls, bool global) {
+    Case c = NewCase(Api::kMember, exists ? L"existing name" : L"missing name", Api::kPlatform, global, calls, 1.3);
+    const char *nameA = exists ? names.existingA.c_str() : names.missingA.c_str();
+    BSTR *slot = exists ? names.existing.Address() : names.missing.Address();
+    _clsQxAtomTables10A *object = component.object.Get();
+    auto byId = std::make_shared<Late>(component.dispatch.Get(), Api::kMember, false);
+    auto byName = std::make_shared<Late>(component.dispatch.Get(), Api::kMember, true);
+    Names *table = &names;
+    auto giveBack = [adds, table](int n) {
+        if (!adds) return;
+        for (int i = 0; i < n; ++i) Delete::Raw(table->existingAtom);
+    };
+    c.paths[kFloor].run = [nameA](int n) {
+        for (int i = 0; i < n; ++i) Keep(Api::Raw(nameA));
+    };
+    c.paths[kVtable].run = [object, slot](int n) {
+        for (int i = 0; i < n; ++i) {
+            LONG r = 0;
+            if (FAILED(Api::Call(object, slot, &r))) ++g_failures;
+            Keep(r);
+        }
+    };
+    c.paths[kInvoke].run = [byId, slot](int n) {
+        VARIANTARG arg = RefBstr(slot);
+        for (int i = 0; i < n; ++i) Keep(byId->Call(&arg, 1));
+    };
+    c.paths[kNamesInvoke].run = [byName, slot](int n) {
+        VARIANTARG arg = RefBstr(slot);
+        for (int i = 0; i < n; ++i) Keep(byName->Call(&arg, 1));
+    };
+    for (auto &p : c.paths) p.teardown = giveBack;
+    return c;
+}
+
+// An adding member called with names that are not in the table; the untimed teardown deletes them.
+template <class Api, class Delete>
+Case FreshNames(Component &component, Names &names, int calls, bool global) {
+    Case c = NewCase(Api::kMember, L"new name", Api::kPlatform, global, calls, 1.3);
+    _clsQxAtomTables10A *object = component.object.Get();
+    auto byId = std::make_shared<Late>(component.dispatch.Get(), Api::kMember, false);
+    auto byName = std::make_shared<Late>(component.dispatch.Get(), Api::kMember, true);
+    Names *t = &names;
+    auto removeAll = [t](int n) {
+        for (int i = 0; i < n; ++i) Delete::Raw(t->atoms[static_cast<size_t>(i)]);
+    };
+    c.paths[kFloor].run = [t](int n) {
+        for (int i = 0; i < n; ++i) t->atoms[static_cast<size_t>(i)] = Api::Raw(t->freshA[static_cast<size_t>(i)].c_str());
+    };
+    c.paths[kVtable].run = [object, t](int n) {
+        for (int i = 0; i < n; ++i) {
+            LONG r = 0;
+            if (FAILED(Api::Call(object, t->fresh[static_cast<size_t>(i)].Address(), &r))) ++g_failures;
+            t->atoms[static_cast<size_t>(i)] = static_cast<ATOM>(r);
+        }
+    };
+    c.paths[kInvoke].run = [byId, t](int n) {
+        for (int i = 0; i < n; ++i) {
+            VARIANTARG arg = RefBstr(t->fresh[static_cast<size_t>(i)].Address());
+            t->atoms[static_cast<size_t>(i)] = static_cast<ATOM>(byId->Call(&arg, 1));
+        }
+    };
+    c.paths[kNamesInvoke].run = [byName, t](int n) {
+        for (int i = 0; i < n; ++i) {
+            VARIANTARG arg = RefBstr(t->fresh[static_cast<size_t>(i)].Address());
+            t->atoms[static_cast<size_t>(i)] = static_cast<ATOM>(byName->Call(&arg, 1));
+        }
+    };
+    for (auto &p : c.paths) p.teardown = removeAll;
+    return c;
+}
+
+enum class DeleteKind { Reference, Last, Missing };
+
+// A deleting member: one of several references to an atom, the last reference (the atom goes), or
+// an atom number that names nothing. The untimed setup adds what the batch deletes.
+template <class Api, class Add>
+Case Deletes(Component &component, Names &names, DeleteKind kind, int calls, bool global) {
+    const wchar_t *variant = kind == DeleteKind::Reference ? L"existing atom, one of several references"
+                             : kind == DeleteKind::Last    ? L"existing atom, last reference"
+                                                           : L"missing atom";
+    Case c = NewCase(Api::kMember, variant, Api::kPlatform, global, calls, 1.3);
+    _clsQxAtomTables10A *object = component.object.Get();
+    auto byId = std::make_shared<Late>(component.dispatch.Get(), Api::kMember, false);
+    auto byName = std::make_shared<Late>(component.dispatch.Get(), Api::kMember, true);
+    Names *t = &names;
+    // The atom each call deletes.
+    auto atomOf = [t, kind](int i) -> ATOM {
+        if (kind == DeleteKind::Reference) return t->existingAtom;
+        if (kind == DeleteKind::Last) return t->atoms[static_cast<size_t>(i)];
+        return t->missingAtom;
+    };
+    auto setup = [t, kind](int n) {
+        for (int i = 0; i < n; ++i) {
+            if (kind == DeleteKind::Reference) Add::Raw(t->existingA.c_str());
+            else if (kind == DeleteKind::Last) t->atoms[static_cast<size_t>(i)] = Add::Raw(t->freshA[static_cast<size_t>(i)].c_str());
+        }
+    };
+    c.paths[kFloor].run = [atomOf](int n) {
+        for (int i = 0; i < n; ++i) Keep(Api::Raw(atomOf(i)));
+    };
+    c.paths[kVtable].run = [object, atomOf](int n) {
+        for (int i = 0; i < n; ++i) {
+            short atom = static_cast<short>(atomOf(i));
+            LONG r = 0;
+            if (FAILED(Api::Call(object, &atom, &r))) ++g_failures;
+            Keep(r);
+        }
+    };
+    c.paths[kInvoke].run = [byId, atomOf](int n) {
+        for (int i = 0; i < n; ++i) {
+            short atom = static_cast<short>(atomOf(i));
+            VARIANTARG arg = RefShort(&atom);
+            Keep(byId->Call(&arg, 1));
+        }
+    };
+    c.paths[kNamesInvoke].run = [byName, atomOf](int n) {
+        for (int i = 0; i < n; ++i) {
+            short atom = static_cast<short>(atomOf(i));
+            VARIANTARG arg = RefShort(&atom);
+            Keep(byName->Call(&arg, 1));
+        }
+    };
+    for (auto &p : c.paths) p.setup = setup;
+    return c;
+}
+
+// A name-reading member with its optional arguments omitted: the component offers the platform its
+// 255-character buffer, so the floor is the platform call with a 255-byte buffer.
+template <class Api>
+Case Reads(Component &component, Names &names, bool exists, int calls, bool global) {
+    Case c = NewCase(Api::kMember, exists ? L"existing atom" : L"missing atom", Api::kPlatform, global, calls, 2.0);
+    _clsQxAtomTables10A *object = component.object.Get();
+    auto byId = std::make_shared<Late>(component.dispatch.Get(), Api::kMember, false);
+    auto byName = std::make_shared<Late>(component.dispatch.Get(), Api::kMember, true);
+    const ATOM target = exists ? names.existingAtom : names.missingAtom;
+    c.paths[kFloor].run = [target](int n) {
+        char buffer[256];
+        for (int i = 0; i < n; ++i) Keep(Api::Raw(target, buffer, 255));
+    };
+    c.paths[kVtable].run = [object, target](int n) {
+        for (int i = 0; i < n; ++i) {
+            short atom = static_cast<short>(target);
+            BSTR name = nullptr;
+            if (FAILED(Api::Call(object, &atom, &name))) ++g_failures;
+            Keep(SysStringLen(name));
+            SysFreeString(name);
+        }
+    };
+    c.paths[kInvoke].run = [byId, target](int n) {
+        for (int i = 0; i < n; ++i) {
+            short atom = static_cast<short>(target);
+            VARIANTARG arg = RefShort(&atom);
+            Keep(byId->Call(&arg, 1));
+        }
+    };
+    c.paths[kNamesInvoke].run = [byName, target](int n) {
+        for (int i = 0; i < n; ++i) {
+            short atom = static_cast<short>(target);
+            VARIANTARG arg = RefShort(&atom);
+            Keep(byName->Call(&arg, 1));
+        }
+    };
+    return c;
+}
+
+Case Init(Component &component, int calls) {
+    // The platform's InitAtomTable only reads a static once the table exists: a few ns, so no
+    // wrapper can come near its floor; no target applies.
+    Case c = NewCase(L"InitAtomTableAmts", L"size 37", L"InitAtomTable", false, calls, 0);
+    _clsQxAtomTables10A *object = component.object.Get();
+    auto byId = std::make_shared<Late>(component.dispatch.Get(), L"InitAtomTableAmts", false);
+    auto byName = std::make_shared<Late>(component.dispatch.Get(), L"InitAtomTableAmts", true);
+    c.paths[kFloor].run = [](int n) {
+        for (int i = 0; i < n; ++i) Keep(InitAtomTable(37));
+    };
+    c.paths[kVtable].run = [object](int n) {
+        for (int i = 0; i < n; ++i) {
+            short size = 37;
+            LONG r = 0;
+            if (FAILED(object->InitAtomTableAmts(&size, &r))) ++g_failures;
+            Keep(r);
+        }
+    };
+    c.paths[kInvoke].run = [byId](int n) {
+        for (int i = 0; i < n; ++i) {
+            short size = 37;
+            VARIANTARG arg = RefShort(&size);
+            Keep(byId->Call(&arg, 1));
+        }
+    };
+    c.paths[kNamesInvoke].run = [byName](int n) {
+        for (int i = 0; i < n; ++i) {
+            short size = 37;
+            VARIANTARG arg = RefShort(&size);
+            Keep(byName->Call(&arg, 1));
+        }
+    };
+    return c;
+}
+
+} // namespace
+
+const wchar_t *PathTitle(int path) {
+    switch (path) {
+    case kFloor: return L"kernel32 (floor)";
+    case kVtable: return L"vtable";
+    case kInvoke: return L"Invoke by DISPID";
+    case kNamesInvoke: return L"GetIDsOfNames + Invoke";
+    default: return L"?";
+    }
+}
+
+std::vector<Case> LocalCases(Component &component, bool quick) {
+    const int calls = quick ? 500 : 2000;
+    const int fresh = quick ? 200 : 500;
+    InitAtomTable(37);
+    Prepare<AddLocal, ReadLocal>(g_local, "AtomTablesBench", fresh);
+    // The component must answer as the platform does, or the figures mean nothing.
+    {
+        Bstr name(std::wstring(g_local.existingA.begin(), g_local.existingA.end()));
+        LONG r = 0;
+        short atom = static_cast<short>(g_local.existingAtom);
+        BSTR text = nullptr;
+        const bool found = SUCCEEDED(component.object->FindAtomAmts(name.Address(), &r)) &&
+                           static_cast<ATOM>(r) == g_local.existingAtom;
+        const bool read = SUCCEEDED(component.object->GetAtomNameAmts(&atom, nullptr, nullptr, &text)) &&
+                          SysStringLen(text) == 255 && name.View() == std::wstring_view(text, name.Length());
+        SysFreeString(text);
+        if (!found || !read) {
+            std::fprintf(stderr, "bench: the component does not answer as the platform does (find %d, read %d)\n",
+                         found, read);
+            ++g_failures;
+        }
+    }
+    std::vector<Case> cases;
+    cases.push_back(Init(component, calls));
+    cases.push_back(FixedName<AddLocal, DeleteLocal>(component, g_local, true, true, calls, false));
+    cases.push_back(FreshNames<AddLocal, DeleteLocal>(component, g_local, fresh, false));
+    cases.push_back(Deletes<DeleteLocal, AddLocal>(component, g_local, DeleteKind::Reference, calls, false));
+    cases.push_back(Deletes<DeleteLocal, AddLocal>(component, g_local, DeleteKind::Last, fresh, false));
+    cases.push_back(Deletes<DeleteLocal, AddLocal>(component, g_local, DeleteKind::Missing, calls, false));
+    cases.push_back(FixedName<FindLocal, DeleteLocal>(component, g_local, true, false, calls, false));
+    cases.push_back(FixedName<FindLocal, DeleteLocal>(component, g_local, false, false, calls, false));
+    cases.push_back(Reads<ReadLocal>(component, g_local, true, calls, false));
+    cases.push_back(Reads<ReadLocal>(component, g_local, false, calls, false));
+    // The cases the VBScript loops measure too.
+    cases[0].scriptKey = L"InitAtomTableAmts";
+    cases[1].scriptKey = L"AddAtomAmts.existing";
+    cases[3].scriptKey = L"DeleteAtomAmts.reference";
+    cases[5].scriptKey = L"DeleteAtomAmts.missing";
+    cases[6].scriptKey = L"FindAtomAmts.existing";
+    cases[7].scriptKey = L"FindAtomAmts.missing";
+    cases[8].scriptKey = L"GetAtomNameAmts.existing";
+    cases[9].scriptKey = L"GetAtomNameAmts.missing";
+    return cases;
+}
+
+std::vector<Case> GlobalCases(Component &component, bool quick) {
+    // Every global call crosses to the Wine server (about 0.1 ms): few calls per batch.
+    const int calls = quick ? 8 : 20;
+    Prepare<AddGlobal, ReadGlobal>(g_global, "AtomTablesBench.Global", calls);
+    std::vector<Case> cases;
+    cases.push_back(FixedName<AddGlobal, DeleteGlobal>(component, g_global, true, true, calls, true));
+    cases.push_back(FreshNames<AddGlobal, DeleteGlobal>(component, g_global, calls, true));
+    cases.push_back(Deletes<DeleteGlobal, AddGlobal>(component, g_global, DeleteKind::Reference, calls, true));
+    cases.push_back(Deletes<DeleteGlobal, AddGlobal>(component, g_global, DeleteKind::Last, calls, true));
+    cases.push_back(Deletes<DeleteGlobal, AddGlobal>(component, g_global, DeleteKind::Missing, calls, true));
+    cases.push_back(FixedName<FindGlobal, DeleteGlobal>(component, g_global, true, false, calls, true));
+    cases.push_back(FixedName<FindGlobal, DeleteGlobal>(component, g_global, false, false, calls, true));
+    cases.push_back(Reads<ReadGlobal>(component, g_global, true, calls, true));
+    cases.push_back(Reads<ReadGlobal>(component, g_global, false, calls, true));
+    cases[0].scriptKey = L"GlobalAddAtomAmts.existing";
+    cases[2].scriptKey = L"GlobalDeleteAtomAmts.reference";
+    cases[5].scriptKey = L"GlobalFindAtomAmts.existing";
+    cases[7].scriptKey = L"GlobalGetAtomNameAmts.existing";
+    return cases;
+}
+
+void RunCases(std::vector<Case> &cases, int rounds) {
+    for (Case &c : cases) {
+        // One untimed pass first: binds the platform functions and warms every path.
+        for (auto &p : c.paths) {
+            if (p.setup) p.setup(c.calls);
+            p.run(c.calls);
+            if (p.teardown) p.teardown(c.calls);
+        }
+        for (int round = 0; round < rounds; ++round) {
+            double ns[kPathCount] = {};
+            for (int k = 0; k < kPathCount; ++k) {
+                const int path = (k + round) % kPathCount;
+                auto &p = c.paths[path];
+                if (p.setup) p.setup(c.calls);
+                const long long start = Ticks();
+                p.run(c.calls);
+                const long long end = Ticks();
+                if (p.teardown) p.teardown(c.calls);
+                ns[path] = NsBetween(start, end) / c.calls;
+            }
+            for (int path = 0; path < kPathCount; ++path) {
+                c.ns[path].push_back(ns[path]);
+                c.ratio[path].push_back(ns[kFloor] > 0 ? ns[path] / ns[kFloor] : 0);
+            }
+        }
+    }
+}
+
+} // namespace bench

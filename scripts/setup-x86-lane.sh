@@ -23,7 +23,8 @@ qemu_min_major=10
 
 say() { echo "setup-x86-lane: $*"; }
 die() { echo "setup-x86-lane: error: $*" >&2; exit 1; }
-as_root() { if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi; }
+# shellcheck source=scripts/apt-lib.sh
+. "$(dirname "$0")/apt-lib.sh"
 installed() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'; }
 
 export DEBIAN_FRONTEND=noninteractive
@@ -46,16 +47,40 @@ if [ ${#missing[@]} -gt 0 ]; then
     as_root dpkg --add-architecture i386
   fi
   say "installing ${missing[*]}"
-  as_root apt-get update -qq
+  apt_update
   # wine32 must come in the very version of the installed wine64: libwine is Multi-Arch: same, so
   # apt has to keep libwine:amd64 and libwine:i386 equal. Refuse a plan that removes anything or
   # replaces an installed Wine package rather than let apt change the x64 lane behind our back.
   # (Other amd64 libraries may be lifted to the version of their new i386 twin; that is harmless.)
-  sim=$(as_root apt-get install -s --no-install-recommends "${missing[@]}")
+  #
+  # Multi-Arch: same libraries must come in one version for both architectures. When the mirror
+  # serves the security suite's i386 index out of step with its Release file (it does while it
+  # syncs), apt drops that index and the two architectures no longer agree on any version. The
+  # lane then resolves from the release's own suites alone (main and updates, still verified):
+  # a few amd64 libraries may move to the release's version of their i386 twin.
+  apt_options=()
+  if ! sim=$(as_root apt-get install -s --no-install-recommends "${missing[@]}" 2>&1); then
+    prefs="$lane_dir/etc/release-only.pref"
+    as_root mkdir -p "$lane_dir/etc"
+    as_root tee "$prefs" >/dev/null <<'PREF'
+Package: *
+Pin: release l=Debian-Security
+Pin-Priority: -1
+
+Package: *
+Pin: release o=Debian
+Pin-Priority: 1001
+PREF
+    say "apt cannot match the architectures' versions with the security suite's lists as they are;"
+    say "resolving from the release's own suites ($prefs)"
+    apt_options=(-o "Dir::Etc::Preferences=$prefs")
+    sim=$(as_root apt-get "${apt_options[@]}" install -s --no-install-recommends "${missing[@]}" 2>&1) \
+      || { echo "$sim" >&2; die "apt cannot install ${missing[*]}"; }
+  fi
   if grep -E '^(Remv |Inst (lib)?wine[^ ]* \[)' <<<"$sim"; then
     die "installing ${missing[*]} would remove or replace installed packages (lines above)"
   fi
-  as_root apt-get install -y -qq --no-install-recommends "${missing[@]}"
+  as_root apt-get "${apt_options[@]}" install -y -qq --no-install-recommends --allow-downgrades "${missing[@]}"
 fi
 for p in "${i386_packages[@]}"; do installed "$p" || die "$p is not installed"; done
 
@@ -135,7 +160,7 @@ EOF
     -o "Dir::Cache=$lane_dir/cache"
     -o "APT::Get::List-Cleanup=0"
   )
-  as_root apt-get "${apt_private[@]}" update -qq
+  apt_update "${apt_private[@]}"
   version=$(as_root apt-cache "${apt_private[@]}" madison qemu-user \
               | awk -F'|' -v s="$codename-backports" '$3 ~ s { gsub(/ /, "", $2); print $2; exit }')
   [ -n "$version" ] || die "qemu-user not found in $codename-backports"

@@ -9,7 +9,8 @@ packages=(
   wine64 xvfb xauth googletest
 )
 
-as_root() { if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi; }
+# shellcheck source=scripts/apt-lib.sh
+. "$(dirname "$0")/apt-lib.sh"
 
 missing=()
 for p in "${packages[@]}"; do
@@ -18,6 +19,6 @@ done
 if [ ${#missing[@]} -gt 0 ]; then
   echo "setup: installing ${missing[*]}"
   export DEBIAN_FRONTEND=noninteractive
-  as_root apt-get update -qq
+  apt_update
   as_root apt-get install -y -qq --no-install-recommends "${missing[@]}"
 fi

@@ -2,11 +2,17 @@
 
 #include "module.h"
 #include "owners.h"
+#include "thread_slot.h"
 
 namespace rt {
 namespace {
 
-thread_local DWORD t_lastDllError = 0;
+// The last platform error of the thread, as the error object reports it.
+struct LastDllErrorTag;
+ThreadSlot<LastDllErrorTag> &LastDllErrorSlot() {
+    static ThreadSlot<LastDllErrorTag> slot;
+    return slot;
+}
 
 std::wstring_view RuntimeText(unsigned short number) {
     switch (static_cast<RtError>(number)) {
@@ -42,8 +48,10 @@ std::wstring SystemMessage(HRESULT hr) {
 
 } // namespace
 
-void RecordLastDllError(DWORD error) { t_lastDllError = error; }
-DWORD LastDllError() { return t_lastDllError; }
+void RecordLastDllError(DWORD error) {
+    LastDllErrorSlot().Set(reinterpret_cast<void *>(static_cast<ULONG_PTR>(error)));
+}
+DWORD LastDllError() { return static_cast<DWORD>(reinterpret_cast<ULONG_PTR>(LastDllErrorSlot().Get())); }
 
 long ErrNumberOf(HRESULT hr) {
     if (HRESULT_FACILITY(hr) == FACILITY_CONTROL) return HRESULT_CODE(hr);
@@ -86,7 +94,7 @@ HRESULT Raise(RtError error, std::wstring_view description) {
 Failure TakeFailure(HRESULT hr) {
     Failure failure;
     failure.hr = hr;
-    failure.lastDllError = t_lastDllError;
+    failure.lastDllError = LastDllError();
     ComPtr<IErrorInfo> info;
     if (GetErrorInfo(0, &info) == S_OK && info) {
         Bstr text, source, helpFile;

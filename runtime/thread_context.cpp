@@ -1,21 +1,31 @@
 #include "thread_context.h"
 
 #include "app_object.h"
+#include "thread_slot.h"
 
 namespace rt {
 namespace {
-thread_local ThreadContext *t_context = nullptr;
+struct ContextTag;
+ThreadSlot<ContextTag> &ContextSlot() {
+    static ThreadSlot<ContextTag> slot;
+    return slot;
+}
 } // namespace
 
 ThreadContext &ThreadContext::Current() {
-    if (!t_context) t_context = new ThreadContext();
-    return *t_context;
+    auto *context = static_cast<ThreadContext *>(ContextSlot().Get());
+    if (!context) {
+        context = new ThreadContext();
+        ContextSlot().Set(context);
+    }
+    return *context;
 }
 
-ThreadContext *ThreadContext::Existing() { return t_context; }
+ThreadContext *ThreadContext::Existing() { return static_cast<ThreadContext *>(ContextSlot().Get()); }
 
 void ThreadContext::ThreadEnding() {
-    if (t_context && t_context->pins_ == 0) Discard(t_context);
+    ThreadContext *context = Existing();
+    if (context && context->pins_ == 0) Discard(context);
 }
 
 void ThreadContext::Pin() { ++pins_; }
@@ -29,8 +39,8 @@ void ThreadContext::Discard(ThreadContext *context) {
     // on this thread, and that code must find a fresh context, not this one half torn down.
     // A context is only ever discarded on its own thread; an instance released on a foreign
     // thread (a client breaking the apartment rules) leaves it to its thread's end.
-    if (t_context != context) return;
-    t_context = nullptr;
+    if (Existing() != context) return;
+    ContextSlot().Set(nullptr);
     delete context;
 }
 

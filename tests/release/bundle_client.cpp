@@ -1,0 +1,160 @@
+#include "bundle_client.h"
+
+#include <cstdio>
+
+#include <gtest/gtest.h>
+
+namespace bundle {
+namespace {
+
+std::wstring Environment(const wchar_t *name) {
+    wchar_t value[MAX_PATH * 2] = {};
+    const DWORD length = GetEnvironmentVariableW(name, value, MAX_PATH * 2);
+    if (length == 0 || length >= MAX_PATH * 2) {
+        ADD_FAILURE() << "%" << std::string(name, name + wcslen(name)) << "% is not set";
+        return {};
+    }
+    return value;
+}
+
+// A file handle, closed when it goes.
+class Handle {
+public:
+    explicit Handle(HANDLE handle) : handle_(handle) {}
+    Handle(const Handle &) = delete;
+    Handle &operator=(const Handle &) = delete;
+    ~Handle() {
+        if (handle_ && handle_ != INVALID_HANDLE_VALUE) CloseHandle(handle_);
+    }
+    HANDLE Get() const { return handle_; }
+    bool Valid() const { return handle_ && handle_ != INVALID_HANDLE_VALUE; }
+
+private:
+    HANDLE handle_;
+};
+
+} // namespace
+
+const wchar_t *Lane() { return sizeof(void *) == 8 ? L"x64" : L"x86"; }
+const wchar_t *OtherLane() { return sizeof(void *) == 8 ? L"x86" : L"x64"; }
+std::wstring Root() { return Environment(L"ATOMTABLES_BUNDLE"); }
+std::wstring LaneDir() { return Root() + L"\\" + Lane(); }
+std::wstring OtherLaneDir() { return Root() + L"\\" + OtherLane(); }
+std::wstring WorkDir() { return Environment(L"ATOMTABLES_WORK"); }
+
+bool CopyInto(const std::wstring &file, const std::wstring &folder, const std::wstring &asName) {
+    const std::wstring name = asName.empty() ? file.substr(file.find_last_of(L'\\') + 1) : asName;
+    return CopyFileW(file.c_str(), (folder + L"\\" + name).c_str(), FALSE) != FALSE;
+}
+
+std::wstring CopyFolder(const std::wstring &from, const std::wstring &name, const std::vector<std::wstring> &without) {
+    const std::wstring folder = WorkDir() + L"\\" + name;
+    CreateDirectoryW(folder.c_str(), nullptr);
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW((from + L"\\*").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) {
+        ADD_FAILURE() << "nothing to copy from the bundle";
+        return folder;
+    }
+    do {
+        if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
+        bool skip = false;
+        for (const std::wstring &left : without) skip = skip || _wcsicmp(left.c_str(), found.cFileName) == 0;
+        if (!skip) {
+            EXPECT_TRUE(CopyInto(from + L"\\" + found.cFileName, folder));
+        }
+    } while (FindNextFileW(search, &found));
+    FindClose(search);
+    return folder;
+}
+
+std::string ReadFile(const std::wstring &path) {
+    Handle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file.Valid()) return {};
+    std::string content;
+    char buffer[4096];
+    DWORD read = 0;
+    while (::ReadFile(file.Get(), buffer, sizeof(buffer), &read, nullptr) && read > 0) content.append(buffer, read);
+    return content;
+}
+
+std::wstring RegistryString(HKEY root, const std::wstring &key, const wchar_t *name) {
+    wchar_t buffer[1024] = {};
+    DWORD size = sizeof(buffer) - sizeof(wchar_t);
+    if (RegGetValueW(root, key.c_str(), name, RRF_RT_REG_SZ, nullptr, buffer, &size) != ERROR_SUCCESS) return {};
+    return buffer;
+}
+
+bool RegistryKeyExists(HKEY root, const std::wstring &key) {
+    HKEY opened;
+    if (RegOpenKeyExW(root, key.c_str(), 0, KEY_READ, &opened) != ERROR_SUCCESS) return false;
+    RegCloseKey(opened);
+    return true;
+}
+
+Run RunProgram(const std::wstring &program, const std::wstring &arguments) {
+    static int count = 0;
+    const std::wstring outputPath = WorkDir() + L"\\output-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
+                                    std::to_wstring(++count) + L".txt";
+    Run run;
+    {
+        SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+        Handle output(CreateFileW(outputPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
+                                  CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!output.Valid()) {
+            ADD_FAILURE() << "cannot create the output file of a program";
+            return run;
+        }
+        STARTUPINFOW startup{};
+        startup.cb = sizeof(startup);
+        startup.dwFlags = STARTF_USESTDHANDLES;
+        startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+        startup.hStdOutput = output.Get();
+        startup.hStdError = output.Get();
+        std::wstring commandLine = Quoted(program) + L" " + arguments;
+        PROCESS_INFORMATION process{};
+        if (!CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
+                            &process)) {
+            ADD_FAILURE() << "cannot start a program, error " << GetLastError();
+            return run;
+        }
+        Handle thread(process.hThread), child(process.hProcess);
+        WaitForSingleObject(child.Get(), INFINITE);
+        GetExitCodeProcess(child.Get(), &run.exitCode);
+    }
+    run.output = ReadFile(outputPath);
+    DeleteFileW(outputPath.c_str());
+    return run;
+}
+
+Run RunSystemProgram(const wchar_t *name, const std::wstring &arguments) {
+    wchar_t system[MAX_PATH] = {};
+    GetSystemDirectoryW(system, MAX_PATH);
+    return RunProgram(std::wstring(system) + L"\\" + name, arguments);
+}
+
+DWORD Regsvr32(const std::wstring &arguments) { return RunSystemProgram(L"regsvr32.exe", L"/s " + arguments).exitCode; }
+
+Run RunVbs(const std::wstring &name, const std::string &script) {
+    const std::wstring path = WorkDir() + L"\\" + name;
+    {
+        Handle file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+        DWORD written = 0;
+        if (!file.Valid() || !WriteFile(file.Get(), script.data(), static_cast<DWORD>(script.size()), &written, nullptr)) {
+            ADD_FAILURE() << "cannot write a script";
+            return {};
+        }
+    }
+    return RunSystemProgram(L"cscript.exe", L"//nologo " + Quoted(path));
+}
+
+std::wstring Quoted(const std::wstring &path) { return L"\"" + path + L"\""; }
+
+std::wstring Hex(HRESULT hr) {
+    wchar_t text[16];
+    swprintf(text, 16, L"0x%08lX", static_cast<unsigned long>(hr));
+    return text;
+}
+
+} // namespace bundle

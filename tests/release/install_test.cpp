@@ -1,0 +1,178 @@
+// The bundle installed as its README says (regsvr32 from its folder, in a fresh prefix), and then
+// made to go wrong on purpose, the way installations go wrong: the common library not installed, a
+// registration left behind by a component that was moved, a component of the other architecture.
+// Each case is looked at from a new process, as a user's next program or script would meet it, and
+// repaired again. Last, after the README's uninstall commands: nothing of the bundle is left.
+#include <cstdio>
+
+#include "AtomTables10.h"
+#include "QxBedrock10.h"
+#include "bundle_client.h"
+#include "support/client.h"
+
+using namespace testing_support;
+
+namespace {
+
+constexpr HRESULT kCantCreate = MAKE_HRESULT(SEVERITY_ERROR, FACILITY_CONTROL, 429);
+const CLSID *const kComponentClasses[] = {&CLSID_clsQxAtomTables10A, &CLSID_clsQxAmtsAtomsA, &CLSID_clsQxAmtsGeneralA,
+                                          &CLSID_clsQxAmtsAdvancedA};
+const CLSID *const kLibraryClasses[] = {&CLSID_clsQxelErrorHandlerA, &CLSID_clsQxelEnvironmentA, &CLSID_clsQxBedrock10A};
+const wchar_t *const kProgIds[] = {L"AtomTables10.clsQxAtomTables10A", L"AtomTables10.clsQxAmtsAtomsA",
+                                   L"AtomTables10.clsQxAmtsGeneralA",  L"AtomTables10.clsQxAmtsAdvancedA",
+                                   L"QxBedrock10.clsQxelErrorHandlerA", L"QxBedrock10.clsQxelEnvironmentA",
+                                   L"QxBedrock10.clsQxBedrock10A"};
+
+std::wstring Guid(const GUID &guid) {
+    wchar_t text[40] = {};
+    StringFromGUID2(guid, text, 40);
+    return text;
+}
+
+std::wstring Component() { return bundle::LaneDir() + L"\\AtomTables10.dll"; }
+std::wstring Library() { return bundle::LaneDir() + L"\\QxBedrock10.dll"; }
+std::wstring ServerOf(const CLSID &clsid) {
+    return bundle::RegistryString(HKEY_CLASSES_ROOT, L"CLSID\\" + Guid(clsid) + L"\\InprocServer32");
+}
+
+bool SamePath(const std::wstring &a, const std::wstring &b) { return _wcsicmp(a.c_str(), b.c_str()) == 0; }
+
+// Creates the class of a ProgID in a new process (probe.exe, beside this program).
+bundle::Run Probe(const wchar_t *progId) {
+    wchar_t self[MAX_PATH] = {};
+    GetModuleFileNameW(nullptr, self, MAX_PATH);
+    std::wstring folder(self);
+    folder.resize(folder.find_last_of(L'\\'));
+    return bundle::RunProgram(folder + L"\\probe.exe", progId);
+}
+
+// What Wine's COM returns for an in-process server whose DLL it cannot load, whatever the reason
+// (no file there, or a DLL of the other architecture).
+constexpr HRESULT kServerNotLoaded = E_ACCESSDENIED;
+constexpr char kScriptCantCreate[] = "429: ActiveX component can't create object";
+
+// The same from a script: the error number it exits with, and what it printed.
+bundle::Run ScriptCreates(const char *progId) {
+    return bundle::RunVbs(L"create.vbs", std::string("On Error Resume Next\r\n"
+                                                     "Set o = CreateObject(\"") + progId + "\")\r\n"
+                                                     "WScript.Echo Err.Number & \": \" & Err.Description\r\n"
+                                                     "WScript.Quit Err.Number\r\n");
+}
+
+// Registers the bundle's DLL again when it goes, whatever the test did to the registration.
+class RegisterAgainAtTheEnd {
+public:
+    explicit RegisterAgainAtTheEnd(std::wstring dll) : dll_(std::move(dll)) {}
+    RegisterAgainAtTheEnd(const RegisterAgainAtTheEnd &) = delete;
+    RegisterAgainAtTheEnd &operator=(const RegisterAgainAtTheEnd &) = delete;
+    ~RegisterAgainAtTheEnd() { EXPECT_EQ(0u, bundle::Regsvr32(bundle::Quoted(dll_))) << "registering the bundle's DLL again"; }
+
+private:
+    std::wstring dll_;
+};
+
+TEST(Installed, TheRegistrationPointsIntoTheBundleFolder) {
+    for (const CLSID *clsid : kComponentClasses) {
+        EXPECT_TRUE(SamePath(Component(), ServerOf(*clsid))) << ServerOf(*clsid).size();
+        EXPECT_EQ(L"Apartment", bundle::RegistryString(HKEY_CLASSES_ROOT, L"CLSID\\" + Guid(*clsid) + L"\\InprocServer32",
+                                                       L"ThreadingModel"));
+    }
+    for (const CLSID *clsid : kLibraryClasses) EXPECT_TRUE(SamePath(Library(), ServerOf(*clsid)));
+    const std::wstring typeLibrary = L"TypeLib\\" + Guid(LIBID_AtomTables10) + L"\\1.0\\0\\" +
+                                     (sizeof(void *) == 8 ? L"win64" : L"win32");
+    EXPECT_TRUE(SamePath(Component(), bundle::RegistryString(HKEY_CLASSES_ROOT, typeLibrary)));
+    for (const wchar_t *progId : kProgIds) {
+        const bundle::Run run = Probe(progId);
+        EXPECT_EQ(0u, run.exitCode) << run.output;
+    }
+}
+
+TEST(Troubleshooting, TheCommonLibraryNotInstalled) {
+    RegisterAgainAtTheEnd repair(Library());
+    ASSERT_EQ(0u, bundle::Regsvr32(L"/u " + bundle::Quoted(Library())));
+    EXPECT_EQ(static_cast<DWORD>(CO_E_CLASSSTRING), Probe(L"QxBedrock10.clsQxelErrorHandlerA").exitCode);
+
+    // The component itself is there and works until it has something to report.
+    ComPtr<IDispatch> tables = Create(L"AtomTables10.clsQxAtomTables10A");
+    ASSERT_TRUE(tables);
+    Bstr name(L"without the library");
+    Call added = Method(tables.Get(), L"AddAtomAmts", {Str(name.Get())});
+    EXPECT_EQ(S_OK, added.hr);
+    // A runtime failure (a size that cannot grow) is reported, and the report cannot be made.
+    short size = 32767;
+    Call call = Method(tables.Get(), L"GetAtomNameAmts", {I2(1), Ref(&size)});
+    EXPECT_EQ(DISP_E_EXCEPTION, call.hr);
+    EXPECT_EQ(kCantCreate, call.scode);
+    EXPECT_EQ(L"ActiveX component can't create object 'QxBedrock10.clsQxelErrorHandlerA'", call.description);
+    ComPtr<_clsQxAtomTables10A> vtable;
+    ASSERT_EQ(S_OK, tables.As(&vtable));
+    SHORT one = 1, earlySize = 32767;
+    Bstr buffer;
+    EXPECT_EQ(kCantCreate, vtable->GetAtomNameAmts(&one, &earlySize, nullptr, buffer.Receive()));
+
+    // Creating clsQxAmtsAtomsA calls the library at once, so the creation itself fails.
+    const bundle::Run probe = Probe(L"AtomTables10.clsQxAmtsAtomsA");
+    EXPECT_EQ(static_cast<DWORD>(kCantCreate), probe.exitCode) << probe.output;
+    const bundle::Run script = ScriptCreates("AtomTables10.clsQxAmtsAtomsA");
+    EXPECT_EQ(429u, script.exitCode) << script.output;
+    EXPECT_NE(std::string::npos, script.output.find(kScriptCantCreate)) << script.output;
+    std::printf("A script creating clsQxAmtsAtomsA without the library: %s", script.output.c_str());
+}
+
+TEST(Troubleshooting, ARegistrationLeftBehindByAMovedComponent) {
+    RegisterAgainAtTheEnd repair(Component());
+    const std::wstring folder = bundle::WorkDir() + L"\\moved";
+    CreateDirectoryW(folder.c_str(), nullptr);
+    ASSERT_TRUE(bundle::CopyInto(Component(), folder));
+    const std::wstring moved = folder + L"\\AtomTables10.dll";
+    ASSERT_EQ(0u, bundle::Regsvr32(bundle::Quoted(moved)));
+    ASSERT_TRUE(SamePath(moved, ServerOf(CLSID_clsQxAtomTables10A)));
+    ASSERT_TRUE(DeleteFileW(moved.c_str())) << "the component moves away";
+
+    const bundle::Run probe = Probe(L"AtomTables10.clsQxAtomTables10A");
+    EXPECT_NE(std::string::npos, probe.output.find("CLSIDFromProgID 0x00000000")) << probe.output;
+    EXPECT_EQ(static_cast<DWORD>(kServerNotLoaded), probe.exitCode) << probe.output;
+    const bundle::Run script = ScriptCreates("AtomTables10.clsQxAtomTables10A");
+    EXPECT_EQ(429u, script.exitCode) << script.output;
+    EXPECT_NE(std::string::npos, script.output.find(kScriptCantCreate)) << script.output;
+    std::printf("A script creating clsQxAtomTables10A registered at a moved file: %s", script.output.c_str());
+}
+
+TEST(Troubleshooting, AComponentOfTheOtherArchitecture) {
+    RegisterAgainAtTheEnd repair(Component());
+    const std::wstring other = bundle::OtherLaneDir() + L"\\AtomTables10.dll";
+
+    // regsvr32 cannot load it, and the registration stays as it was.
+    const DWORD status = bundle::Regsvr32(bundle::Quoted(other));
+    EXPECT_EQ(3u, status) << "regsvr32's code for a DLL it cannot load";
+    EXPECT_TRUE(SamePath(Component(), ServerOf(CLSID_clsQxAtomTables10A)));
+
+    // The class registered at a DLL of the other architecture (an installer that copied the wrong one).
+    const std::wstring folder = bundle::WorkDir() + L"\\other-architecture";
+    CreateDirectoryW(folder.c_str(), nullptr);
+    ASSERT_TRUE(bundle::CopyInto(other, folder));
+    const std::wstring wrong = folder + L"\\AtomTables10.dll";
+    const std::wstring key = L"CLSID\\" + Guid(CLSID_clsQxAtomTables10A) + L"\\InprocServer32";
+    ASSERT_EQ(ERROR_SUCCESS, RegSetKeyValueW(HKEY_CLASSES_ROOT, key.c_str(), nullptr, REG_SZ, wrong.c_str(),
+                                             static_cast<DWORD>((wrong.size() + 1) * sizeof(wchar_t))));
+    const bundle::Run probe = Probe(L"AtomTables10.clsQxAtomTables10A");
+    EXPECT_EQ(static_cast<DWORD>(kServerNotLoaded), probe.exitCode) << probe.output;
+    const bundle::Run script = ScriptCreates("AtomTables10.clsQxAtomTables10A");
+    EXPECT_EQ(429u, script.exitCode) << script.output;
+    EXPECT_NE(std::string::npos, script.output.find(kScriptCantCreate)) << script.output;
+    std::printf("A script creating clsQxAtomTables10A registered at a DLL of the other architecture: %s",
+                script.output.c_str());
+}
+
+TEST(Uninstalled, NothingOfTheBundleIsLeft) {
+    for (const wchar_t *progId : kProgIds) {
+        EXPECT_FALSE(bundle::RegistryKeyExists(HKEY_CLASSES_ROOT, progId));
+        EXPECT_EQ(static_cast<DWORD>(CO_E_CLASSSTRING), Probe(progId).exitCode);
+    }
+    for (const CLSID *clsid : kComponentClasses) EXPECT_FALSE(bundle::RegistryKeyExists(HKEY_CLASSES_ROOT, L"CLSID\\" + Guid(*clsid)));
+    for (const CLSID *clsid : kLibraryClasses) EXPECT_FALSE(bundle::RegistryKeyExists(HKEY_CLASSES_ROOT, L"CLSID\\" + Guid(*clsid)));
+    EXPECT_FALSE(bundle::RegistryKeyExists(HKEY_CLASSES_ROOT, L"TypeLib\\" + Guid(LIBID_AtomTables10)));
+    EXPECT_FALSE(bundle::RegistryKeyExists(HKEY_CLASSES_ROOT, L"TypeLib\\" + Guid(LIBID_QxBedrock10)));
+}
+
+} // namespace

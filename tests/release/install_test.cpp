@@ -110,6 +110,12 @@ TEST(Troubleshooting, TheCommonLibraryNotInstalled) {
     Bstr buffer;
     EXPECT_EQ(kCantCreate, vtable->GetAtomNameAmts(&one, &earlySize, nullptr, buffer.Receive()));
 
+    // About calls the library: its failure is reported, and the report fails in turn.
+    call = Method(tables.Get(), L"About");
+    EXPECT_EQ(DISP_E_EXCEPTION, call.hr);
+    EXPECT_EQ(kCantCreate, call.scode);
+    EXPECT_EQ(L"ActiveX component can't create object 'QxBedrock10.clsQxelErrorHandlerA'", call.description);
+
     // Creating clsQxAmtsAtomsA calls the library at once, so the creation itself fails.
     const bundle::Run probe = Probe(L"AtomTables10.clsQxAmtsAtomsA");
     EXPECT_EQ(static_cast<DWORD>(kCantCreate), probe.exitCode) << probe.output;

@@ -26,6 +26,17 @@ void SetMissing(VARIANT *v) {
     V_ERROR(v) = DISP_E_PARAMNOTFOUND;
 }
 
+// Whether a value is, or leads through variables (VT_BYREF|VT_VARIANT) to, a reference whose
+// pointer is null.
+bool PointsNowhere(const VARIANTARG *arg) {
+    for (int depth = 0; depth < 8 && (V_VT(arg) & VT_BYREF); ++depth) {
+        if (!V_BYREF(arg)) return true;
+        if (V_VT(arg) != (VT_BYREF | VT_VARIANT)) return false;
+        arg = V_VARIANTREF(arg);
+    }
+    return false;
+}
+
 bool IsObjectType(VARTYPE vt) { return vt == VT_DISPATCH || vt == VT_UNKNOWN; }
 
 // Converts any value to an object reference: objects as they are (asked for IDispatch if need
@@ -471,6 +482,9 @@ HRESULT DispatchInterface::Invoke(void *object, DISPID id, REFIID riid, WORD fla
             }
 
             const VARTYPE given = V_VT(arg);
+            // A reference that points nowhere holds no value: refused before anything reads it
+            // (the automation library's own copying and coercion would follow it).
+            if (PointsNowhere(arg)) return fail(DISP_E_TYPEMISMATCH, index);
             if (!param.byRef) {
                 HRESULT hr = Coerce(arg, param.type, b.temp);
                 if (FAILED(hr)) return fail(hr, index);

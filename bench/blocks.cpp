@@ -3,6 +3,7 @@
 #include <string>
 
 #include "bench.h"
+#include "runtime/thread_slot.h"
 
 namespace bench {
 namespace {
@@ -10,6 +11,17 @@ namespace {
 thread_local int t_counter = 0;
 // Out of line, so that each call looks the thread's variable up (emulated TLS on mingw-w64).
 __attribute__((noinline)) void TouchThreadLocal() { ++t_counter; }
+
+// The same through the runtime's per-thread slot (a TLS index; the thread's last error kept).
+struct BenchSlotTag;
+rt::ThreadSlot<BenchSlotTag> &BenchSlot() {
+    static rt::ThreadSlot<BenchSlotTag> slot;
+    return slot;
+}
+__attribute__((noinline)) void TouchThreadSlot() {
+    auto &slot = BenchSlot();
+    slot.Set(static_cast<char *>(slot.Get()) + 1);
+}
 
 Stats Time(int calls, int rounds, const std::function<void(int)> &run) {
     run(calls); // warm
@@ -97,6 +109,9 @@ std::vector<Block> MeasureBlocks(Component &component, bool quick) {
     });
     add(L"thread_local access (emulated TLS)", [&](int n) {
         for (int i = 0; i < n; ++i) TouchThreadLocal();
+    });
+    add(L"per-thread slot read and write (TLS index, last error kept)", [&](int n) {
+        for (int i = 0; i < n; ++i) TouchThreadSlot();
     });
     add(L"SetLastError + GetLastError", [&](int n) {
         for (int i = 0; i < n; ++i) {

@@ -232,7 +232,7 @@ std::string WriteReport(const Report &r) {
     if (tally.missed > 0 && !r.blocks.empty()) {
         const double bstr255 = block(L"SysAllocStringLen + SysFreeString, 255");
         const double lastError = block(L"SetLastError + GetLastError");
-        const double tls = block(L"thread_local access");
+        const double tls = block(L"per-thread slot read and write");
         const double readFloor = floorOf(L"GetAtomNameAmts", L"existing atom");
         const double deleteFloor = floorOf(L"DeleteAtomAmts", L"missing atom");
         const double invokeOverhead = block(L"IDispatch::Invoke of InitAtomTableAmts") - block(L"vtable call of InitAtomTableAmts");
@@ -247,7 +247,8 @@ std::string WriteReport(const Report &r) {
             md += Format("- **DeleteAtomAmts, vtable ≤ 1.3×:** Wine's local DeleteAtom takes only %s ns, so 1.3× leaves "
                      "%s ns for the component, while recording the platform's last error for the error object "
                      "(SetLastError before the call and GetLastError after it: %s ns, then the runtime's "
-                     "thread-local store: about %s ns with mingw-w64's emulated TLS) already takes more.\n",
+                     "per-thread store, a TLS index read and written: about %s ns), the trap's frame and the call "
+                     "through the bound function pointer already take more.\n",
                      Ns(deleteFloor).c_str(), Ns(0.3 * deleteFloor).c_str(), Ns(lastError).c_str(), Ns(tls).c_str());
         if (missedInvoke)
             md += Format("- **Invoke ≤ 2.5× for the cheapest floors:** the binder adds about %s ns to the vtable "
@@ -257,10 +258,9 @@ std::string WriteReport(const Report &r) {
                      Ns(invokeOverhead).c_str(), Ns(invokeOverhead / 1.5).c_str());
         if (missedName)
             md += Format("- **FindAtomAmts / AddAtomAmts near 1.3×:** what the component adds to a name call is the "
-                     "ANSI conversion (allocation-free), the last-error record (%s ns plus the thread-local store, "
+                     "ANSI conversion (allocation-free), the last-error record (%s ns plus the per-thread store, "
                      "about %s ns) and the call frames; against FindAtomA of a missing name (the cheapest floor) it "
-                     "sits at the limit, and the emulated thread-local store in the runtime's error module is the "
-                     "largest single part.\n",
+                     "sits at the limit.\n",
                      Ns(lastError).c_str(), Ns(tls).c_str());
     }
 

@@ -25,17 +25,10 @@ for arg in "$@"; do
   esac
 done
 
-as_root() { if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi; }
 say() { echo "bench: $*" >&2; }
 
 # --- What the run needs: the project's packages, gnuplot for the chart, the x86 lane if asked for.
-bash "$root/scripts/setup.sh"
-if ! command -v gnuplot >/dev/null; then
-  say "installing gnuplot"
-  export DEBIAN_FRONTEND=noninteractive
-  as_root apt-get update -qq
-  as_root apt-get install -y -qq --no-install-recommends gnuplot-nox
-fi
+bash "$root/scripts/setup.sh" gnuplot-nox
 case $lane in
   x64) toolchain=$root/cmake/toolchain-x86_64-w64-mingw32.cmake ;;
   x86)

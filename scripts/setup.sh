@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs the Debian packages the build and the tests need. Idempotent.
+# Installs the Debian packages the build and the tests need, and any others named as arguments
+# (scripts/setup.sh gnuplot-nox). Idempotent.
 set -euo pipefail
 
 packages=(
@@ -7,6 +8,7 @@ packages=(
   g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix
   binutils-mingw-w64-x86-64 binutils-mingw-w64-i686 mingw-w64-tools
   wine64 xvfb xauth googletest
+  "$@"
 )
 
 # shellcheck source=scripts/apt-lib.sh

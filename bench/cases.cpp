@@ -6,6 +6,7 @@
 #include <string>
 
 #include "bench.h"
+#include "runtime/arguments.h"
 
 namespace bench {
 
@@ -58,18 +59,7 @@ private:
     DISPID id_ = DISPID_UNKNOWN;
 };
 
-VARIANTARG RefBstr(BSTR *slot) {
-    VARIANTARG v;
-    V_VT(&v) = VT_BYREF | VT_BSTR;
-    V_BSTRREF(&v) = slot;
-    return v;
-}
-VARIANTARG RefShort(short *slot) {
-    VARIANTARG v;
-    V_VT(&v) = VT_BYREF | VT_I2;
-    V_I2REF(&v) = slot;
-    return v;
-}
+using rt::arg::Ref;
 
 // The members, each with the platform function it wraps.
 #define NAME_API(Type, Member, Platform)                                                         \
@@ -181,11 +171,11 @@ Case FixedName(Component &component, Names &names, bool exists, bool adds, int c
         }
     };
     c.paths[kInvoke].run = [byId, slot](int n) {
-        VARIANTARG arg = RefBstr(slot);
+        VARIANTARG arg = Ref(slot);
         for (int i = 0; i < n; ++i) Keep(byId->Call(&arg, 1));
     };
     c.paths[kNamesInvoke].run = [byName, slot](int n) {
-        VARIANTARG arg = RefBstr(slot);
+        VARIANTARG arg = Ref(slot);
         for (int i = 0; i < n; ++i) Keep(byName->Call(&arg, 1));
     };
     for (auto &p : c.paths) p.teardown = giveBack;
@@ -215,13 +205,13 @@ Case FreshNames(Component &component, Names &names, int calls, bool global) {
     };
     c.paths[kInvoke].run = [byId, t](int n) {
         for (int i = 0; i < n; ++i) {
-            VARIANTARG arg = RefBstr(t->fresh[static_cast<size_t>(i)].Address());
+            VARIANTARG arg = Ref(t->fresh[static_cast<size_t>(i)].Address());
             t->atoms[static_cast<size_t>(i)] = static_cast<ATOM>(byId->Call(&arg, 1));
         }
     };
     c.paths[kNamesInvoke].run = [byName, t](int n) {
         for (int i = 0; i < n; ++i) {
-            VARIANTARG arg = RefBstr(t->fresh[static_cast<size_t>(i)].Address());
+            VARIANTARG arg = Ref(t->fresh[static_cast<size_t>(i)].Address());
             t->atoms[static_cast<size_t>(i)] = static_cast<ATOM>(byName->Call(&arg, 1));
         }
     };
@@ -269,14 +259,14 @@ Case Deletes(Component &component, Names &names, DeleteKind kind, int calls, boo
     c.paths[kInvoke].run = [byId, atomOf](int n) {
         for (int i = 0; i < n; ++i) {
             short atom = static_cast<short>(atomOf(i));
-            VARIANTARG arg = RefShort(&atom);
+            VARIANTARG arg = Ref(&atom);
             Keep(byId->Call(&arg, 1));
         }
     };
     c.paths[kNamesInvoke].run = [byName, atomOf](int n) {
         for (int i = 0; i < n; ++i) {
             short atom = static_cast<short>(atomOf(i));
-            VARIANTARG arg = RefShort(&atom);
+            VARIANTARG arg = Ref(&atom);
             Keep(byName->Call(&arg, 1));
         }
     };
@@ -309,14 +299,14 @@ Case Reads(Component &component, Names &names, bool exists, int calls, bool glob
     c.paths[kInvoke].run = [byId, target](int n) {
         for (int i = 0; i < n; ++i) {
             short atom = static_cast<short>(target);
-            VARIANTARG arg = RefShort(&atom);
+            VARIANTARG arg = Ref(&atom);
             Keep(byId->Call(&arg, 1));
         }
     };
     c.paths[kNamesInvoke].run = [byName, target](int n) {
         for (int i = 0; i < n; ++i) {
             short atom = static_cast<short>(target);
-            VARIANTARG arg = RefShort(&atom);
+            VARIANTARG arg = Ref(&atom);
             Keep(byName->Call(&arg, 1));
         }
     };
@@ -344,14 +334,14 @@ Case Init(Component &component, int calls) {
     c.paths[kInvoke].run = [byId](int n) {
         for (int i = 0; i < n; ++i) {
             short size = 37;
-            VARIANTARG arg = RefShort(&size);
+            VARIANTARG arg = Ref(&size);
             Keep(byId->Call(&arg, 1));
         }
     };
     c.paths[kNamesInvoke].run = [byName](int n) {
         for (int i = 0; i < n; ++i) {
             short size = 37;
-            VARIANTARG arg = RefShort(&size);
+            VARIANTARG arg = Ref(&size);
             Keep(byName->Call(&arg, 1));
         }
     };

@@ -69,20 +69,27 @@ long HandleCount() {
     static const Query query = reinterpret_cast<Query>(
         reinterpret_cast<void *>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtQuerySystemInformation")));
     if (!query) return -1;
-    std::vector<BYTE> buffer(1 << 16);
+    // The table is read into pages of its own, given back at once, so that counting handles leaves
+    // the heap (and so the private-memory figure) as it was.
+    SIZE_T size = 1 << 16;
     for (int attempt = 0; attempt < 16; ++attempt) {
+        void *buffer = VirtualAlloc(nullptr, size, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
+        if (!buffer) return -1;
         ULONG needed = 0;
-        const NTSTATUS status = query(kSystemHandleInformation, buffer.data(), static_cast<ULONG>(buffer.size()), &needed);
+        const NTSTATUS status = query(kSystemHandleInformation, buffer, static_cast<ULONG>(size), &needed);
+        long count = -1;
+        if (status == 0) {
+            const auto *table = static_cast<const HandleTable *>(buffer);
+            const ULONG self = GetCurrentProcessId();
+            count = 0;
+            for (ULONG i = 0; i < table->count; ++i)
+                if (table->entries[i].ownerPid == self) ++count;
+        }
+        VirtualFree(buffer, 0, MEM_RELEASE);
         if (status == kInfoLengthMismatch) {
-            buffer.resize(std::max<size_t>(buffer.size() * 2, needed + 4096));
+            size = std::max<SIZE_T>(size * 2, static_cast<SIZE_T>(needed) + 4096);
             continue;
         }
-        if (status != 0) return -1;
-        const auto *table = reinterpret_cast<const HandleTable *>(buffer.data());
-        const ULONG self = GetCurrentProcessId();
-        long count = 0;
-        for (ULONG i = 0; i < table->count; ++i)
-            if (table->entries[i].ownerPid == self) ++count;
         return count;
     }
     return -1;

@@ -4,10 +4,18 @@
 
 namespace testing_support {
 
+struct Misbehaviour {
+    Oddity oddity;
+    HRESULT code;
+    ComPtr<IDispatch> object;
+};
+
 struct RecordingLibrary::State {
     std::vector<RecordedCall> calls;
     std::map<std::wstring, HRESULT> failCreation;
     std::map<std::wstring, std::pair<SCODE, std::wstring>> raise;
+    std::map<std::wstring, Misbehaviour> misbehave;
+    std::map<std::wstring, OddCreation> oddCreation;
     std::map<std::wstring, int> creations;
     int alive = 0;
 };
@@ -50,6 +58,42 @@ RecordedArg Record(const VARIANTARG &arg) {
     return r;
 }
 
+// The deferred fill-in of Oddity::DeferredFillIn: the code travels in dwHelpContext until then.
+HRESULT STDAPICALLTYPE FillInLater(EXCEPINFO *exception) {
+    exception->scode = static_cast<SCODE>(exception->dwHelpContext);
+    exception->dwHelpContext = 0;
+    exception->bstrDescription = SysAllocString(L"Filled in later by RecordingLibrary");
+    exception->bstrSource = SysAllocString(L"RecordingLibrary");
+    exception->pfnDeferredFillIn = nullptr;
+    return S_OK;
+}
+
+// Writes into each argument passed by reference, as Oddity::RewriteArguments does.
+void Rewrite(DISPPARAMS *params, IDispatch *object) {
+    for (UINT i = 0; i < params->cArgs; ++i) {
+        VARIANTARG &arg = params->rgvarg[i];
+        switch (V_VT(&arg)) {
+        case VT_BYREF | VT_BSTR:
+            SysFreeString(*V_BSTRREF(&arg));
+            *V_BSTRREF(&arg) = SysAllocString(L"rewritten by the library");
+            break;
+        case VT_BYREF | VT_I4: *V_I4REF(&arg) = 42; break;
+        case VT_BYREF | VT_I2: *V_I2REF(&arg) = 42; break;
+        case VT_BYREF | VT_DISPATCH:
+            if (*V_DISPATCHREF(&arg)) (*V_DISPATCHREF(&arg))->Release();
+            if (object) object->AddRef();
+            *V_DISPATCHREF(&arg) = object;
+            break;
+        case VT_BYREF | VT_VARIANT:
+            VariantClear(V_VARIANTREF(&arg));
+            V_VT(V_VARIANTREF(&arg)) = VT_BSTR;
+            V_BSTR(V_VARIANTREF(&arg)) = SysAllocString(L"rewritten by the library");
+            break;
+        default: break;
+        }
+    }
+}
+
 class RecordingObject final : public IDispatch {
 public:
     RecordingObject(RecordingLibrary::State *state, std::wstring progId) : state_(state), progId_(std::move(progId)) {
@@ -60,7 +104,9 @@ public:
 
     STDMETHODIMP QueryInterface(REFIID riid, void **object) override {
         if (!object) return E_POINTER;
-        if (riid == IID_IUnknown || riid == IID_IDispatch) {
+        auto odd = state_->oddCreation.find(progId_);
+        const bool dispatchable = odd == state_->oddCreation.end() || odd->second != OddCreation::WithoutDispatch;
+        if (riid == IID_IUnknown || (riid == IID_IDispatch && dispatchable)) {
             *object = static_cast<IDispatch *>(this);
             AddRef();
             return S_OK;
@@ -82,6 +128,8 @@ public:
     STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR *names, UINT count, LCID, DISPID *ids) override {
         if (count != 1) return DISP_E_UNKNOWNNAME;
         for (DISPID i = 0; i < 3; ++i) {
+            auto odd = state_->misbehave.find(kMethods[i]);
+            if (odd != state_->misbehave.end() && odd->second.oddity == Oddity::UnknownName) continue;
             if (_wcsicmp(names[0], kMethods[i]) == 0) {
                 ids[0] = i + 1;
                 return S_OK;
@@ -100,6 +148,8 @@ public:
         for (UINT i = params->cArgs; i-- > 0;) call.args.push_back(Record(params->rgvarg[i]));
         state_->calls.push_back(std::move(call));
         if (result) VariantInit(result);
+        auto odd = state_->misbehave.find(kMethods[id - 1]);
+        if (odd != state_->misbehave.end()) return Misbehave(odd->second, params, result, exception);
         auto raise = state_->raise.find(kMethods[id - 1]);
         if (raise != state_->raise.end()) {
             if (exception) {
@@ -114,6 +164,45 @@ public:
     }
 
 private:
+    static HRESULT Misbehave(const Misbehaviour &odd, DISPPARAMS *params, VARIANT *result, EXCEPINFO *exception) {
+        switch (odd.oddity) {
+        case Oddity::ResultString:
+            if (result) {
+                V_VT(result) = VT_BSTR;
+                V_BSTR(result) = SysAllocString(L"a result nobody asked for");
+            }
+            return S_OK;
+        case Oddity::ResultObject:
+            if (result && odd.object) {
+                V_VT(result) = VT_DISPATCH;
+                V_DISPATCH(result) = odd.object.Get();
+                odd.object->AddRef();
+            }
+            return S_OK;
+        case Oddity::SuccessCode: return S_FALSE;
+        case Oddity::PlainFailure: return odd.code;
+        case Oddity::EmptyException:
+            if (exception) *exception = EXCEPINFO{};
+            return DISP_E_EXCEPTION;
+        case Oddity::WCodeOnly:
+            if (exception) {
+                *exception = EXCEPINFO{};
+                exception->wCode = 1000;
+            }
+            return DISP_E_EXCEPTION;
+        case Oddity::DeferredFillIn:
+            if (exception) {
+                *exception = EXCEPINFO{};
+                exception->dwHelpContext = static_cast<DWORD>(odd.code);
+                exception->pfnDeferredFillIn = FillInLater;
+            }
+            return DISP_E_EXCEPTION;
+        case Oddity::RewriteArguments: Rewrite(params, odd.object.Get()); return S_OK;
+        case Oddity::UnknownName: return DISP_E_MEMBERNOTFOUND;
+        }
+        return S_OK;
+    }
+
     ~RecordingObject() { --state_->alive; }
     RecordingLibrary::State *state_;
     std::wstring progId_;
@@ -143,6 +232,8 @@ public:
         if (outer) return CLASS_E_NOAGGREGATION;
         auto fail = state_->failCreation.find(progId_);
         if (fail != state_->failCreation.end()) return fail->second;
+        auto odd = state_->oddCreation.find(progId_);
+        if (odd != state_->oddCreation.end() && odd->second == OddCreation::Nothing) return S_OK;
         ++state_->creations[progId_];
         auto *instance = new RecordingObject(state_, progId_);
         HRESULT hr = instance->QueryInterface(riid, object);
@@ -185,6 +276,24 @@ void RecordingLibrary::FailCreation(const std::wstring &progId, HRESULT hr) { st
 
 void RecordingLibrary::Raise(const std::wstring &method, SCODE code, const std::wstring &description) {
     state_->raise[method] = {code, description};
+}
+
+void RecordingLibrary::Misbehave(const std::wstring &method, Oddity oddity, HRESULT code, IDispatch *object) {
+    state_->misbehave[method] = Misbehaviour{oddity, code, object};
+}
+
+void RecordingLibrary::CreateOddly(const std::wstring &progId, OddCreation how) {
+    state_->oddCreation[progId] = how;
+}
+
+void RecordingLibrary::Behave(const std::wstring &method) {
+    state_->raise.erase(method);
+    state_->misbehave.erase(method);
+}
+
+void RecordingLibrary::CreateNormally(const std::wstring &progId) {
+    state_->failCreation.erase(progId);
+    state_->oddCreation.erase(progId);
 }
 
 const std::vector<RecordedCall> &RecordingLibrary::Calls() const { return state_->calls; }

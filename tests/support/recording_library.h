@@ -33,6 +33,26 @@ struct RecordedCall {
     std::vector<RecordedArg> args; // in call order (first argument first)
 };
 
+// Ways a library can answer that a well-behaved one does not (see RecordingLibrary::Misbehave).
+enum class Oddity {
+    ResultString,     // sets the call's result to a string of its own
+    ResultObject,     // sets the call's result to the object given to Misbehave
+    SuccessCode,      // answers S_FALSE
+    PlainFailure,     // answers the code given to Misbehave, with nothing in EXCEPINFO
+    EmptyException,   // answers DISP_E_EXCEPTION with nothing in EXCEPINFO
+    WCodeOnly,        // answers DISP_E_EXCEPTION with wCode 1000 and no scode
+    DeferredFillIn,   // answers DISP_E_EXCEPTION whose EXCEPINFO a deferred fill-in completes (with the code)
+    RewriteArguments, // writes into every argument passed by reference: strings replaced, numbers
+                      // changed, objects released and replaced by the object given to Misbehave
+    UnknownName,      // GetIDsOfNames does not know the method
+};
+
+// Ways creating a class can go wrong besides failing outright (see RecordingLibrary::CreateOddly).
+enum class OddCreation {
+    WithoutDispatch, // the instance refuses IDispatch
+    Nothing,         // the factory answers S_OK and hands out no instance
+};
+
 class RecordingLibrary {
 public:
     static constexpr const wchar_t *kErrorHandler = L"QxBedrock10.clsQxelErrorHandlerA";
@@ -48,6 +68,13 @@ public:
     void FailCreation(const std::wstring &progId, HRESULT hr = REGDB_E_CLASSNOTREG);
     // The method raises: Invoke returns DISP_E_EXCEPTION with this code and description.
     void Raise(const std::wstring &method, SCODE code, const std::wstring &description);
+    // The method answers oddly (the call is recorded first). `code` is the failure PlainFailure and
+    // DeferredFillIn answer with; `object` the one ResultObject and RewriteArguments hand out.
+    void Misbehave(const std::wstring &method, Oddity oddity, HRESULT code = E_UNEXPECTED, IDispatch *object = nullptr);
+    void CreateOddly(const std::wstring &progId, OddCreation how);
+    // Undoes Raise and Misbehave for a method, CreateOddly and FailCreation for a class.
+    void Behave(const std::wstring &method);
+    void CreateNormally(const std::wstring &progId);
 
     const std::vector<RecordedCall> &Calls() const;
     std::vector<RecordedCall> CallsTo(const std::wstring &method) const;

@@ -1,5 +1,6 @@
 // Registration as regsvr32 and installers drive it: what it writes, that it can be repeated, and
 // that unregistering takes away exactly what registering wrote.
+#include <cstdio>
 #include <map>
 
 #include "AtomTables10.h"
@@ -72,6 +73,45 @@ Snapshot Classes() {
     for (const wchar_t *name : {L"clsQxAtomTables10A", L"clsQxAmtsAtomsA", L"clsQxAmtsAtomA", L"clsQxAmtsGeneralA",
                                 L"clsQxAmtsAdvancedA"})
         Walk(HKEY_CLASSES_ROOT, std::wstring(L"AtomTables10.") + name, snapshot);
+    return snapshot;
+}
+
+// Every key and value of the registry's classes as an export of them would show them: the
+// machine's (in both views where a 64-bit system has two) and the user's own, each key named with
+// the part it comes from.
+void WalkAll(HKEY root, const std::wstring &path, REGSAM view, const std::wstring &label, Snapshot &out) {
+    HKEY key;
+    if (RegOpenKeyExW(root, path.c_str(), 0, KEY_READ | view, &key) != ERROR_SUCCESS) return;
+    Values &values = out[label + L"\\" + path];
+    std::vector<wchar_t> name(16384);
+    std::vector<BYTE> data;
+    for (DWORD i = 0;; ++i) {
+        DWORD nameLength = static_cast<DWORD>(name.size()), type = 0, size = 0;
+        if (RegEnumValueW(key, i, name.data(), &nameLength, nullptr, &type, nullptr, &size) != ERROR_SUCCESS) break;
+        data.assign(size, 0);
+        nameLength = static_cast<DWORD>(name.size());
+        RegEnumValueW(key, i, name.data(), &nameLength, nullptr, &type, data.data(), &size);
+        values[std::wstring(name.data(), nameLength)] = {type, data};
+    }
+    std::vector<std::wstring> children;
+    for (DWORD i = 0;; ++i) {
+        wchar_t child[256];
+        DWORD length = 256;
+        if (RegEnumKeyExW(key, i, child, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
+        children.emplace_back(child, length);
+    }
+    RegCloseKey(key);
+    for (const auto &child : children) WalkAll(root, path + L"\\" + child, view, label, out);
+}
+
+Snapshot WholeClasses() {
+    Snapshot snapshot;
+    BOOL wow64 = FALSE;
+    IsWow64Process(GetCurrentProcess(), &wow64);
+    const bool twoViews = sizeof(void *) == 8 || wow64;
+    WalkAll(HKEY_LOCAL_MACHINE, L"Software\\Classes", twoViews ? KEY_WOW64_64KEY : 0, L"HKLM", snapshot);
+    if (twoViews) WalkAll(HKEY_LOCAL_MACHINE, L"Software\\Classes", KEY_WOW64_32KEY, L"HKLM(32-bit view)", snapshot);
+    WalkAll(HKEY_CURRENT_USER, L"Software\\Classes", 0, L"HKCU", snapshot);
     return snapshot;
 }
 
@@ -199,4 +239,20 @@ TEST_F(Registration, UnregisteringLeavesOtherComponentsAlone) {
     RegDeleteTreeW(HKEY_CLASSES_ROOT, L"AtomTables10.clsQxAmtsGeneralA");
     RegDeleteKeyW(HKEY_CLASSES_ROOT, L"AtomTables10.clsQxAmtsGeneralA");
     RegDeleteKeyW(HKEY_CLASSES_ROOT, otherVersion.c_str());
+}
+
+TEST_F(Registration, TheWholeClassesRegistryIsAsItWasAfterTwoRoundTrips) {
+    ASSERT_EQ(S_OK, unregisterServer());
+    const Snapshot before = WholeClasses();
+    ASSERT_GT(before.size(), 100u) << "the prefix's classes were read";
+    const Snapshot component = Classes();
+    ASSERT_EQ(S_OK, registerServer());
+    ASSERT_EQ(S_OK, registerServer());
+    EXPECT_NE(component, Classes()) << "registered in between";
+    ASSERT_EQ(S_OK, unregisterServer());
+    ASSERT_EQ(S_OK, unregisterServer());
+    const Snapshot after = WholeClasses();
+    EXPECT_EQ(before, after) << "residue of the registration:\n" << Diff(before, after);
+    std::printf("registration: %zu keys of classes compared before registering and after unregistering\n",
+                before.size());
 }

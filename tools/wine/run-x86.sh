@@ -1,11 +1,10 @@
 #!/usr/bin/env bash
-# Runs a 32-bit Windows program under Wine in a private prefix; called by run.sh for "x86".
+# The x86 lane's way into Wine; called by run.sh for "x86", with run.sh's arguments after the arch:
 #
-#   run-x86.sh <prefix-dir> <program> [args...]
-#   run-x86.sh <prefix-dir> --boot      starts the prefix afresh (kills a running server)
-#   run-x86.sh <prefix-dir> --stop      stops the prefix's server
+#   run-x86.sh <prefix-dir> (--boot | --stop | <program> [args...])
 #
-# Behaves as run.sh does for x64; only the mechanism differs. This machine cannot execute i386 code,
+# It only makes a place where i386 code runs and hands over to run.sh again, which does the rest
+# (the prefix, the server, the program) as for x64. This machine cannot execute i386 code,
 # so every invocation enters a user + mount namespace of its own (unshare --user --map-root-user
 # --mount), mounts a private binfmt_misc instance there (Linux >= 6.7), registers the static
 # qemu-i386 that scripts/setup-x86-lane.sh installed for i386 ELF files with the F flag, and only then
@@ -36,7 +35,7 @@ set -euo pipefail
 qemu=${ATOMTABLES_QEMU_I386:-/opt/atomtables/qemu-i386}
 wine=/usr/lib/wine/wine
 wineserver=/usr/lib/wine/wineserver64
-[ -x "$wineserver" ] || wineserver=/usr/lib/wine/wineserver32
+[ -x "$wineserver" ] || wineserver=/usr/lib/wine/wineserver32   # both only checked for here
 
 if [ "${1:-}" != --in-namespace ]; then
   # --- Outside: check the lane is installed, then enter the namespace (this script again). ---------
@@ -78,56 +77,5 @@ magic='\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00'
 mask='\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff'
 echo ":qemu-i386:M::$magic:$mask:$qemu:F" >"$binfmt/register"
 
-export WINEPREFIX=$prefix
-export WINEDEBUG=${WINEDEBUG:--all}
-export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
-export WINEARCH=win32
-
-# Runs a command as the caller's own uid (see the head of this file).
-if [ "$outer_uid" -eq 0 ]; then
-  as_caller() { "$@"; }
-else
-  as_caller() {
-    unshare --user --map-user="$outer_uid" --map-group="$outer_gid" -- "$@"
-  }
-fi
-
-quiet() { as_caller "$@" </dev/null >/dev/null 2>&1; }
-
-# Wine writes its registry files lazily, so a marker of our own says the prefix is complete.
-ready=$prefix/.prefix-ready
-
-boot() {
-  as_caller mkdir -p "$prefix"
-  if [ ! -f "$ready" ]; then
-    quiet "$wine" wineboot -i
-    # Message boxes appear at once instead of waiting for a window manager.
-    quiet "$wine" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f
-    as_caller touch "$ready"
-  fi
-  # The server stays up until --stop, so that no later process (a test's, with its output pipe)
-  # has to start it and its helpers again.
-  quiet "$wineserver" -p || true
-  quiet "$wine" wineboot
-}
-
-case ${1:-} in
-  --boot)
-    quiet "$wineserver" -k || true
-    quiet "$wineserver" -w || true
-    boot
-    exit 0
-    ;;
-  --stop)
-    quiet "$wineserver" -k || true
-    quiet "$wineserver" -w || true
-    exit 0
-    ;;
-esac
-
-[ -f "$ready" ] || boot
-if [ "$outer_uid" -eq 0 ]; then
-  exec "$wine" "$@"
-else
-  exec unshare --user --map-user="$outer_uid" --map-group="$outer_gid" -- "$wine" "$@"
-fi
+# The rest is run.sh's, as the caller's uid (see the head of this file).
+ATOMTABLES_X86_CALLER="$outer_uid:$outer_gid" exec bash "$(dirname "$0")/run.sh" x86 "$prefix" "$@"

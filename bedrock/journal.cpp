@@ -28,6 +28,28 @@ private:
     HANDLE handle_;
 };
 
+// Writers take turns, in this process and in any other: the platform appends by finding the end
+// of the file and then writing there, and two writers between the two put their lines at the same
+// place, one over the other.
+class Turn {
+public:
+    Turn() : mutex_(CreateMutexW(nullptr, FALSE, L"QxBedrock10.Journal")) {
+        if (!mutex_) return;
+        const DWORD waited = WaitForSingleObject(mutex_, INFINITE);
+        owned_ = waited == WAIT_OBJECT_0 || waited == WAIT_ABANDONED;
+    }
+    Turn(const Turn &) = delete;
+    Turn &operator=(const Turn &) = delete;
+    ~Turn() {
+        if (owned_) ReleaseMutex(mutex_);
+        if (mutex_) CloseHandle(mutex_);
+    }
+
+private:
+    HANDLE mutex_;
+    bool owned_ = false;
+};
+
 } // namespace
 
 std::wstring Path() {
@@ -55,7 +77,8 @@ void Write(std::wstring_view kind, std::initializer_list<std::wstring_view> fiel
     if (bytes <= 0) return;
     std::vector<char> utf8(static_cast<size_t>(bytes));
     WideCharToMultiByte(CP_UTF8, 0, line.data(), static_cast<int>(line.size()), utf8.data(), bytes, nullptr, nullptr);
-    // Appends are atomic per write, so concurrent reporters never interleave within a line.
+    // One write per line, and one writer at a time: lines never interleave nor land on each other.
+    Turn turn;
     File file(CreateFileW(Path().c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                           nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (file.Get() == INVALID_HANDLE_VALUE) return;

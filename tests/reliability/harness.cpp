@@ -4,6 +4,7 @@
 #include <winternl.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cctype>
 #include <charconv>
 #include <cwctype>
@@ -323,7 +324,11 @@ Journal::Journal(const std::wstring &name) {
 
 Journal::~Journal() {
     SetEnvironmentVariableW(L"QXBEDROCK10_LOG", hadPrevious_ ? previous_.c_str() : nullptr);
-    DeleteFileW(path_.c_str());
+    // Kept for a look when the test failed.
+    if (::testing::Test::HasFailure())
+        std::printf("journal kept: %s\n", Narrow(path_).c_str());
+    else
+        DeleteFileW(path_.c_str());
 }
 
 std::vector<std::wstring> Journal::Lines() const {

@@ -57,6 +57,19 @@ inline VARIANT Short(short value) {
     V_I2(&v) = value;
     return v;
 }
+inline VARIANT Long(LONG value) {
+    VARIANT v;
+    V_VT(&v) = VT_I4;
+    V_I4(&v) = value;
+    return v;
+}
+// A string passed by value, still owned (and freed) by the caller.
+inline VARIANT String(BSTR value) {
+    VARIANT v;
+    V_VT(&v) = VT_BSTR;
+    V_BSTR(&v) = value;
+    return v;
+}
 
 // An omitted optional argument, as automation passes it.
 inline VARIANT Missing() {

@@ -110,61 +110,6 @@ Call Method(IDispatch *object, const wchar_t *name, std::vector<VARIANT> args) {
     return Invoke(object, name, DISPATCH_METHOD | DISPATCH_PROPERTYGET, std::move(args));
 }
 
-VARIANT I2(short value) {
-    VARIANT v;
-    V_VT(&v) = VT_I2;
-    V_I2(&v) = value;
-    return v;
-}
-VARIANT I4(long value) {
-    VARIANT v;
-    V_VT(&v) = VT_I4;
-    V_I4(&v) = value;
-    return v;
-}
-VARIANT Str(BSTR value) {
-    VARIANT v;
-    V_VT(&v) = VT_BSTR;
-    V_BSTR(&v) = value;
-    return v;
-}
-VARIANT Obj(IDispatch *value) {
-    VARIANT v;
-    V_VT(&v) = VT_DISPATCH;
-    V_DISPATCH(&v) = value;
-    return v;
-}
-VARIANT Missing() {
-    VARIANT v;
-    V_VT(&v) = VT_ERROR;
-    V_ERROR(&v) = DISP_E_PARAMNOTFOUND;
-    return v;
-}
-VARIANT Ref(short *value) {
-    VARIANT v;
-    V_VT(&v) = VT_BYREF | VT_I2;
-    V_I2REF(&v) = value;
-    return v;
-}
-VARIANT Ref(long *value) {
-    VARIANT v;
-    V_VT(&v) = VT_BYREF | VT_I4;
-    V_I4REF(&v) = value;
-    return v;
-}
-VARIANT Ref(BSTR *value) {
-    VARIANT v;
-    V_VT(&v) = VT_BYREF | VT_BSTR;
-    V_BSTRREF(&v) = value;
-    return v;
-}
-VARIANT Ref(VARIANT *value) {
-    VARIANT v;
-    V_VT(&v) = VT_BYREF | VT_VARIANT;
-    V_VARIANTREF(&v) = value;
-    return v;
-}
-
 std::wstring Text(BSTR value) { return std::wstring(value ? value : L"", SysStringLen(value)); }
 std::wstring Text(const Variant &value) {
     if (value.Type() != VT_BSTR) return L"<not a string>";

@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include "runtime/arguments.h"
 #include "runtime/owners.h"
 
 namespace testing_support {
@@ -56,16 +57,14 @@ Call Invoke(IDispatch *object, const wchar_t *name, WORD flags, std::vector<VARI
 // A method call as VBScript makes it when the result is used (method | property get).
 Call Method(IDispatch *object, const wchar_t *name, std::vector<VARIANT> args = {});
 
-// Values to pass. The returned VARIANTs do not own anything: the caller keeps what they point at.
-VARIANT I2(short value);
-VARIANT I4(long value);
-VARIANT Str(BSTR value); // by value, borrowed
-VARIANT Obj(IDispatch *value);
-VARIANT Missing();
-VARIANT Ref(short *value);
-VARIANT Ref(long *value);
-VARIANT Ref(BSTR *value);
-VARIANT Ref(VARIANT *value); // a script variable
+// Values to pass (the runtime's builders, under short names). The VARIANTs do not own anything: the
+// caller keeps what they point at. Ref(VARIANT *) is how a script passes a variable.
+inline VARIANT I2(short value) { return rt::arg::Short(value); }
+inline VARIANT I4(LONG value) { return rt::arg::Long(value); }
+inline VARIANT Str(BSTR value) { return rt::arg::String(value); }
+inline VARIANT Obj(IDispatch *value) { return rt::arg::Object(value); }
+using rt::arg::Missing;
+using rt::arg::Ref;
 
 std::wstring Text(BSTR value);
 std::wstring Text(const Variant &value);

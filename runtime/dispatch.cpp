@@ -39,12 +39,19 @@ bool PointsNowhere(const VARIANTARG *arg) {
 
 bool IsObjectType(VARTYPE vt) { return vt == VT_DISPATCH || vt == VT_UNKNOWN; }
 
+// A DECIMAL that no value can be: a scale beyond 28, or sign bits besides the sign's own. The
+// automation library's conversions refuse it, except (under Wine) the one to a string, which reads
+// beyond the digits.
+bool IsMalformedDecimal(const VARIANT *v) {
+    return V_VT(v) == VT_DECIMAL && (V_DECIMAL(v).scale > 28 || (V_DECIMAL(v).sign & ~DECIMAL_NEG) != 0);
+}
+
 // Converts any value to an object reference: objects as they are (asked for IDispatch if need
 // be), Empty and Null as no object.
 HRESULT ToObject(const VARIANTARG *arg, VARTYPE type, Variant &out) {
     Variant value;
-    HRESULT hr = VariantCopyInd(value.Get(), const_cast<VARIANTARG *>(arg));
-    if (FAILED(hr)) return hr;
+    // A value that cannot even be copied (a variable holding a variable, for one) is no object.
+    if (FAILED(VariantCopyInd(value.Get(), const_cast<VARIANTARG *>(arg)))) return DISP_E_TYPEMISMATCH;
     if (value.Type() == VT_EMPTY || value.Type() == VT_NULL) {
         V_VT(out.Receive()) = type;
         V_UNKNOWN(out.Get()) = nullptr;
@@ -73,9 +80,11 @@ HRESULT ToObject(const VARIANTARG *arg, VARTYPE type, Variant &out) {
 // Coerces a caller's value to the parameter's type into a fresh temporary.
 HRESULT Coerce(const VARIANTARG *arg, VARTYPE type, Variant &out) {
     if (IsObjectType(type)) return ToObject(arg, type, out);
-    if (type == VT_VARIANT) return VariantCopyInd(out.Receive(), const_cast<VARIANTARG *>(arg));
+    if (type == VT_VARIANT)
+        return SUCCEEDED(VariantCopyInd(out.Receive(), const_cast<VARIANTARG *>(arg))) ? S_OK : DISP_E_TYPEMISMATCH;
     Variant value;
     HRESULT hr = VariantCopyInd(value.Get(), const_cast<VARIANTARG *>(arg));
+    if (SUCCEEDED(hr) && IsMalformedDecimal(value.Get())) hr = DISP_E_TYPEMISMATCH;
     if (SUCCEEDED(hr)) hr = VariantChangeType(out.Receive(), value.Get(), 0, type);
     if (FAILED(hr)) return hr == DISP_E_OVERFLOW ? DISP_E_OVERFLOW : DISP_E_TYPEMISMATCH;
     return S_OK;

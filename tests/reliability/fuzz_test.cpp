@@ -589,6 +589,9 @@ bool Coerced(const VARIANT *arg, VARTYPE t, Variant &out) {
     if ((V_VT(v) & VT_BYREF) && !V_BYREF(v)) return false;
     Variant plain;
     if (FAILED(VariantCopyInd(plain.Get(), const_cast<VARIANT *>(v)))) return false;
+    // A DECIMAL no automation value can be (Wine's conversion to a string reads beyond its digits).
+    if (plain.Type() == VT_DECIMAL && (V_DECIMAL(plain.Get()).scale > 28 || (V_DECIMAL(plain.Get()).sign & 0x7F)))
+        return false;
     return SUCCEEDED(VariantChangeType(out.Get(), plain.Get(), 0, t));
 }
 
@@ -634,7 +637,16 @@ long long g_case = -1;
 const std::string *g_description = nullptr;
 
 LONG WINAPI SayWhichCase(EXCEPTION_POINTERS *exception) {
-    std::fprintf(stderr, "\nfuzz: CRASH (exception 0x%08lX) in case %lld of seed 0x%llX: %s\n"
+    // Where it happened: the module and the offset in it.
+    void *address = exception ? exception->ExceptionRecord->ExceptionAddress : nullptr;
+    HMODULE module = nullptr;
+    char name[MAX_PATH] = "?";
+    if (address && GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                                      static_cast<LPCSTR>(address), &module))
+        GetModuleFileNameA(module, name, MAX_PATH);
+    std::fprintf(stderr, "\nfuzz: CRASH at %s+0x%llX\n", name,
+                 static_cast<unsigned long long>(reinterpret_cast<ULONG_PTR>(address) - reinterpret_cast<ULONG_PTR>(module)));
+    std::fprintf(stderr, "fuzz: CRASH (exception 0x%08lX) in case %lld of seed 0x%llX: %s\n"
                          "fuzz: replay with ATOMTABLES_FUZZ_SEED=0x%llX ATOMTABLES_FUZZ_FIRST=%lld ATOMTABLES_FUZZ_CASES=1\n",
                  exception ? static_cast<unsigned long>(exception->ExceptionRecord->ExceptionCode) : 0ul, g_case,
                  static_cast<unsigned long long>(g_seed), g_description ? g_description->c_str() : "?",

@@ -313,9 +313,10 @@ TEST(Soak, AMillionMixedCallsKeepMemoryAndHandlesFlat) {
     const DWORD elapsed = GetTickCount() - start;
 
     const long long growth = static_cast<long long>(memoryAfter) - static_cast<long long>(memoryBefore);
-    std::printf("soak: %lld calls measured (%lld in all) in %lu ms; private memory %zu -> %zu bytes (growth %lld); "
+    std::printf("soak: %lld calls measured (%lld in all) in %lu ms; private memory %llu -> %llu bytes (growth %lld); "
                 "handles %ld -> %ld; %lld reports, %lld About, %lld instance generations, %lld answers wrong\n",
-                measured, soak.calls_, elapsed, memoryBefore, memoryAfter, growth, handlesBefore, handlesAfter,
+                measured, soak.calls_, elapsed, static_cast<unsigned long long>(memoryBefore),
+                static_cast<unsigned long long>(memoryAfter), growth, handlesBefore, handlesAfter,
                 soak.reports_, soak.abouts_, soak.churns_, soak.wrong_);
     std::printf("soak: private memory after each tenth, KiB against the warm-up:%s\n", series.c_str());
     EXPECT_EQ(0, soak.wrong_) << "first: " << soak.firstWrong_;

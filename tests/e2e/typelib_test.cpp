@@ -134,7 +134,7 @@ TEST_F(TypeLib, FiveClassesWithTheirDefaultInterfaces) {
 }
 
 // One member of the main interface as the catalogue lists it.
-struct MemberSpec {
+struct ExpectedMember {
     const wchar_t *name;
     INVOKEKIND kind;
     MEMBERID id;
@@ -177,7 +177,7 @@ VARTYPE Flatten(ITypeInfo *info, const TYPEDESC &desc) {
 }
 
 TEST_F(TypeLib, MainInterfaceMembersInOrder) {
-    const std::vector<MemberSpec> expected = {
+    const std::vector<ExpectedMember> expected = {
         {L"GetProStdProperties", INVOKE_PROPERTYGET, 0x68030004, {}, VT_DISPATCH},
         {L"GetProResStrings", INVOKE_PROPERTYGET, 0x68030003, {{kByRef | VT_I4, kInOut}}, VT_BSTR},
         {L"GetProResPicture", INVOKE_PROPERTYGET, 0x68030002, {{kByRef | VT_I4, kInOut}, {kByRef | VT_I4, kInOut}}, VT_DISPATCH},
@@ -201,7 +201,7 @@ TEST_F(TypeLib, MainInterfaceMembersInOrder) {
     Attr attr(face.Get());
     ASSERT_EQ(expected.size(), attr->cFuncs);
     for (WORD i = 0; i < attr->cFuncs; ++i) {
-        const MemberSpec &m = expected[i];
+        const ExpectedMember &m = expected[i];
         SCOPED_TRACE(std::string(m.name, m.name + wcslen(m.name)));
         FUNCDESC *desc = nullptr;
         ASSERT_EQ(S_OK, face->GetFuncDesc(i, &desc));

@@ -2,6 +2,7 @@
 // members' new values come back to the caller's storage.
 #include <climits>
 
+#include "runtime/arguments.h"
 #include "unit_support.h"
 
 using namespace unit;
@@ -44,12 +45,6 @@ struct Binder : ::testing::Test {
         V_BYREF(&v) = payload;
         return v;
     }
-    static VARIANT Short(short value) {
-        VARIANT v;
-        V_VT(&v) = VT_I2;
-        V_I2(&v) = value;
-        return v;
-    }
 
     ComPtr<_clsQxAtomTables10A> tables;
     ComPtr<IDispatch> dispatch;
@@ -61,14 +56,14 @@ struct Binder : ::testing::Test {
 TEST_F(Binder, ADoubleSlotReceivesTheCountAsADouble) {
     double copied = -1.5;
     Variant result;
-    ASSERT_EQ(S_OK, Call(kGetAtomName, {Short(static_cast<short>(atom)), Short(0), Value(VT_R8, &copied)}, result));
+    ASSERT_EQ(S_OK, Call(kGetAtomName, {rt::arg::Short(static_cast<short>(atom)), rt::arg::Short(0), Value(VT_R8, &copied)}, result));
     EXPECT_EQ(11.0, copied);
 }
 
 TEST_F(Binder, AStringSlotReceivesTheNewSizeAsAString) {
     BSTR size = SysAllocString(L"3");
     Variant result;
-    ASSERT_EQ(S_OK, Call(kGetAtomName, {Short(static_cast<short>(atom)), Value(VT_BSTR, &size)}, result));
+    ASSERT_EQ(S_OK, Call(kGetAtomName, {rt::arg::Short(static_cast<short>(atom)), Value(VT_BSTR, &size)}, result));
     EXPECT_EQ(L"4", Text(size));
     EXPECT_EQ(L"uni", Text(V_BSTR(result.Get())).substr(0, 3)) << "4 positions: 3 characters and the NUL";
     SysFreeString(size);
@@ -79,7 +74,7 @@ TEST_F(Binder, AVariableIsCoercedAndChangesType) {
     V_VT(size.Get()) = VT_R8;
     V_R8(size.Get()) = 3.0;
     Variant result;
-    ASSERT_EQ(S_OK, Call(kGetAtomName, {Short(static_cast<short>(atom)), Value(VT_VARIANT, size.Get()),
+    ASSERT_EQ(S_OK, Call(kGetAtomName, {rt::arg::Short(static_cast<short>(atom)), Value(VT_VARIANT, size.Get()),
                                         Value(VT_VARIANT, copied.Get())},
                          result));
     EXPECT_EQ(VT_I2, size.Type());
@@ -94,7 +89,7 @@ TEST_F(Binder, AVariableHoldingAReferenceIsWrittenThroughIt) {
     V_VT(variable.Get()) = VT_BYREF | VT_I2;
     V_I2REF(variable.Get()) = &inner;
     Variant result;
-    ASSERT_EQ(S_OK, Call(kGetAtomName, {Short(static_cast<short>(atom)), Value(VT_VARIANT, variable.Get())}, result));
+    ASSERT_EQ(S_OK, Call(kGetAtomName, {rt::arg::Short(static_cast<short>(atom)), Value(VT_VARIANT, variable.Get())}, result));
     EXPECT_EQ(255, inner);
     EXPECT_EQ(VT_BYREF | VT_I2, variable.Type());
 }
@@ -150,7 +145,7 @@ TEST_F(Binder, AnOmittedOptionalReachesTheMemberAsNothing) {
     VARIANT missing;
     V_VT(&missing) = VT_ERROR;
     V_ERROR(&missing) = DISP_E_PARAMNOTFOUND;
-    ASSERT_EQ(S_OK, Call(kGetAtomName, {Short(static_cast<short>(atom)), missing, Value(VT_I2, &copied)}, result));
+    ASSERT_EQ(S_OK, Call(kGetAtomName, {rt::arg::Short(static_cast<short>(atom)), missing, Value(VT_I2, &copied)}, result));
     EXPECT_EQ(11, copied);
     EXPECT_EQ(VT_ERROR, V_VT(&missing));
     ASSERT_EQ(VT_BSTR, result.Type());

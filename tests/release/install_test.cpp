@@ -35,6 +35,19 @@ std::wstring ServerOf(const CLSID &clsid) {
     return bundle::RegistryString(HKEY_CLASSES_ROOT, L"CLSID\\" + Guid(clsid) + L"\\InprocServer32");
 }
 
+// The in-process server registered for the other architecture's programs (the registry's other view).
+std::wstring ServerInOtherView(const CLSID &clsid) {
+    const REGSAM otherView = sizeof(void *) == 8 ? KEY_WOW64_32KEY : KEY_WOW64_64KEY;
+    const std::wstring key = L"CLSID\\" + Guid(clsid) + L"\\InprocServer32";
+    HKEY opened;
+    if (RegOpenKeyExW(HKEY_CLASSES_ROOT, key.c_str(), 0, KEY_READ | otherView, &opened) != ERROR_SUCCESS) return {};
+    wchar_t buffer[1024] = {};
+    DWORD size = sizeof(buffer) - sizeof(wchar_t);
+    const LSTATUS read = RegGetValueW(opened, nullptr, nullptr, RRF_RT_REG_SZ, nullptr, buffer, &size);
+    RegCloseKey(opened);
+    return read == ERROR_SUCCESS ? buffer : std::wstring();
+}
+
 bool SamePath(const std::wstring &a, const std::wstring &b) { return _wcsicmp(a.c_str(), b.c_str()) == 0; }
 
 // Creates the class of a ProgID in a new process (probe.exe, beside this program).
@@ -148,9 +161,21 @@ TEST(Troubleshooting, AComponentOfTheOtherArchitecture) {
     RegisterAgainAtTheEnd repair(Component());
     const std::wstring other = bundle::OtherLaneDir() + L"\\AtomTables10.dll";
 
-    // regsvr32 cannot load it, and the registration stays as it was.
+    // regsvr32 cannot load it. Where the machine also runs the other architecture's programs, it
+    // hands the DLL to the other architecture's regsvr32 instead (as Windows does), which registers
+    // it for that architecture's programs only. Either way this architecture's registration stays.
     const DWORD status = bundle::Regsvr32(bundle::Quoted(other));
-    EXPECT_EQ(3u, status) << "regsvr32's code for a DLL it cannot load";
+    if (status == 0) {
+        EXPECT_TRUE(SamePath(other, ServerInOtherView(CLSID_clsQxAtomTables10A)))
+            << "registered by the other architecture's regsvr32";
+        EXPECT_EQ(0u, bundle::Regsvr32(L"/u " + bundle::Quoted(other)));
+        EXPECT_TRUE(ServerInOtherView(CLSID_clsQxAtomTables10A).empty());
+        // Both views share the ProgIDs, which that unregistration may have taken: register again.
+        ASSERT_EQ(0u, bundle::Regsvr32(bundle::Quoted(Component())));
+        std::printf("regsvr32 handed the other architecture's DLL to that architecture's regsvr32\n");
+    } else {
+        EXPECT_EQ(3u, status) << "regsvr32's code for a DLL it cannot load";
+    }
     EXPECT_TRUE(SamePath(Component(), ServerOf(CLSID_clsQxAtomTables10A)));
 
     // The class registered at a DLL of the other architecture (an installer that copied the wrong one).

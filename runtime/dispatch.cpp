@@ -1,5 +1,6 @@
 #include "dispatch.h"
 
+#include <cmath>
 #include <cstring>
 #include <cwchar>
 #include <new>
@@ -46,6 +47,23 @@ bool IsMalformedDecimal(const VARIANT *v) {
     return V_VT(v) == VT_DECIMAL && (V_DECIMAL(v).scale > 28 || (V_DECIMAL(v).sign & ~DECIMAL_NEG) != 0);
 }
 
+// A floating-point value that is not a number has no whole-number value. The automation library
+// lets it through every range check and then converts it to whatever the processor's conversion
+// yields (a different number in the 32-bit and the 64-bit library): it is an overflow instead.
+bool IsNaNForWholeNumber(const VARIANT *v, VARTYPE type) {
+    switch (type) {
+    case VT_I1: case VT_UI1: case VT_I2: case VT_UI2: case VT_I4: case VT_UI4: case VT_I8: case VT_UI8:
+    case VT_INT: case VT_UINT: case VT_CY: case VT_DECIMAL: break;
+    default: return false;
+    }
+    switch (V_VT(v)) {
+    case VT_R4: return std::isnan(V_R4(v));
+    case VT_R8: return std::isnan(V_R8(v));
+    case VT_DATE: return std::isnan(V_DATE(v));
+    default: return false;
+    }
+}
+
 // Converts any value to an object reference: objects as they are (asked for IDispatch if need
 // be), Empty and Null as no object.
 HRESULT ToObject(const VARIANTARG *arg, VARTYPE type, Variant &out) {
@@ -85,6 +103,7 @@ HRESULT Coerce(const VARIANTARG *arg, VARTYPE type, Variant &out) {
     Variant value;
     HRESULT hr = VariantCopyInd(value.Get(), const_cast<VARIANTARG *>(arg));
     if (SUCCEEDED(hr) && IsMalformedDecimal(value.Get())) hr = DISP_E_TYPEMISMATCH;
+    if (SUCCEEDED(hr) && IsNaNForWholeNumber(value.Get(), type)) hr = DISP_E_OVERFLOW;
     if (SUCCEEDED(hr)) hr = VariantChangeType(out.Receive(), value.Get(), 0, type);
     if (FAILED(hr)) return hr == DISP_E_OVERFLOW ? DISP_E_OVERFLOW : DISP_E_TYPEMISMATCH;
     return S_OK;

@@ -1,5 +1,6 @@
 // Calls the fuzzer found faults with, made one by one: each of these once took the client down or
 // got an answer without a documented meaning.
+#include <limits>
 #include <utility>
 
 #include "harness.h"
@@ -219,4 +220,50 @@ TEST(HostileCalls, AVariableHoldingAVariableIsNoObject) {
         }
     }
     EXPECT_GT(calls, 0) << "no member takes an object";
+}
+
+// A floating-point value that is not a number, for a whole-number parameter, by value, by reference
+// or in a variable: an overflow at that argument. The automation library converted it to whatever
+// its processor's conversion gave (a size of 0 in the 64-bit library, the largest size in the
+// 32-bit one, which the name readers then reported as an overflow of their own).
+TEST(HostileCalls, NotANumberForAWholeNumberIsAnOverflow) {
+    const std::vector<ClassInfo> classes = ReadClasses();
+    int calls = 0;
+    for (const ClassInfo &c : classes) {
+        if (!c.creatable || c.progId.empty()) continue;
+        ComPtr<IDispatch> object;
+        ASSERT_EQ(S_OK, testing_support::TryCreate(c.progId.c_str(), object)) << Narrow(c.progId);
+        for (const MemberInfo &m : c.members) {
+            for (UINT p = 0; p < m.params.size(); ++p) {
+                const VARTYPE type = m.params[p].type;
+                if (type != VT_I2 && type != VT_I4 && type != VT_UI1) continue;
+                for (const VARTYPE given : {VT_R4, VT_R8, VT_DATE}) {
+                    for (int shape = 0; shape < 3; ++shape) {
+                        SCOPED_TRACE(Narrow(m.name) + " parameter " + std::to_string(p) + ", NaN as " + Hex(given) +
+                                     ", shape " + std::to_string(shape));
+                        VARIANT value, variable;
+                        V_VT(&value) = given;
+                        if (given == VT_R4)
+                            V_R4(&value) = std::numeric_limits<float>::quiet_NaN();
+                        else
+                            V_R8(&value) = std::numeric_limits<double>::quiet_NaN(); // DATE is a double too
+                        VARIANTARG bad = value;
+                        if (shape == 1) {
+                            V_VT(&bad) = static_cast<VARTYPE>(VT_BYREF | given);
+                            V_BYREF(&bad) = given == VT_R4 ? static_cast<void *>(&V_R4(&value)) : &V_R8(&value);
+                        } else if (shape == 2) {
+                            variable = value;
+                            V_VT(&bad) = VT_BYREF | VT_VARIANT;
+                            V_VARIANTREF(&bad) = &variable;
+                        }
+                        const Answer answer = CallWith(object.Get(), m, p, bad);
+                        ++calls;
+                        EXPECT_EQ(DISP_E_OVERFLOW, answer.hr);
+                        EXPECT_EQ(0u, answer.argError);
+                    }
+                }
+            }
+        }
+    }
+    EXPECT_GT(calls, 0) << "no member takes a whole number";
 }

@@ -224,8 +224,8 @@ TEST(HostileCalls, AVariableHoldingAVariableIsNoObject) {
 
 // A floating-point value that is not a number, for a whole-number parameter, by value, by reference
 // or in a variable: an overflow at that argument. The automation library converted it to whatever
-// its processor's conversion gave (a size of 0 in the 64-bit library, the largest size in the
-// 32-bit one, which the name readers then reported as an overflow of their own).
+// its processor's conversion gave, a different number in the 64-bit and the 32-bit library (in
+// the 32-bit one a name reader's largest size, which it then reported as an overflow).
 TEST(HostileCalls, NotANumberForAWholeNumberIsAnOverflow) {
     const std::vector<ClassInfo> classes = ReadClasses();
     int calls = 0;

@@ -24,6 +24,21 @@ WORD FlagsOf(INVOKEKIND kind) {
     }
 }
 
+// Calls visit(object, member, parameter index) for every parameter of every member of every class
+// that can be created, each class on an instance of its own.
+template <typename Visit> void ForEveryParameter(Visit visit) {
+    const std::vector<ClassInfo> classes = ReadClasses();
+    ASSERT_FALSE(classes.empty());
+    for (const ClassInfo &c : classes) {
+        if (!c.creatable || c.progId.empty()) continue;
+        ComPtr<IDispatch> object;
+        ASSERT_EQ(S_OK, testing_support::TryCreate(c.progId.c_str(), object)) << Narrow(c.progId);
+        for (const MemberInfo &m : c.members)
+            for (UINT p = 0; p < m.params.size(); ++p)
+                visit(object.Get(), m, p);
+    }
+}
+
 struct Shape {
     const char *name;
     int depth; // 0: the argument itself; 1: inside a variable; 2: inside a variable inside a variable
@@ -34,62 +49,52 @@ struct Shape {
 // A reference whose pointer is null, given for any parameter of any member, directly or inside a
 // script variable: a type mismatch at that argument, never a read through the null pointer.
 TEST(HostileCalls, ANullReferenceIsATypeMismatchAtItsArgument) {
-    const std::vector<ClassInfo> classes = ReadClasses();
-    ASSERT_FALSE(classes.empty());
     int calls = 0;
-    for (const ClassInfo &c : classes) {
-        if (!c.creatable || c.progId.empty()) continue;
-        ComPtr<IDispatch> object;
-        ASSERT_EQ(S_OK, testing_support::TryCreate(c.progId.c_str(), object)) << Narrow(c.progId);
-        for (const MemberInfo &m : c.members) {
-            const UINT count = static_cast<UINT>(m.params.size());
-            for (UINT p = 0; p < count; ++p) {
-                for (VARTYPE t : kReferenceTypes) {
-                    for (const Shape shape : {Shape{"direct", 0}, Shape{"in a variable", 1},
-                                              Shape{"in a variable in a variable", 2}}) {
-                        SCOPED_TRACE(Narrow(m.name) + " parameter " + std::to_string(p) + ", &null(" + Hex(t) +
-                                     ") " + shape.name);
-                        // The parameters before p get a plain 0, which each of them takes.
-                        std::vector<VARIANTARG> args(p + 1);
-                        VARIANT outer, inner;
-                        for (UINT k = 0; k < p; ++k) {
-                            VARIANTARG &a = args[p - k];
-                            V_VT(&a) = VT_I4;
-                            V_I4(&a) = 0;
-                        }
-                        VARIANTARG &bad = args[0];
-                        V_VT(&bad) = static_cast<VARTYPE>(VT_BYREF | t);
-                        V_BYREF(&bad) = nullptr;
-                        if (shape.depth >= 1) {
-                            outer = bad;
-                            V_VT(&bad) = VT_BYREF | VT_VARIANT;
-                            V_VARIANTREF(&bad) = &outer;
-                        }
-                        if (shape.depth == 2) {
-                            inner = outer;
-                            V_VT(&outer) = VT_BYREF | VT_VARIANT;
-                            V_VARIANTREF(&outer) = &inner;
-                        }
-                        DISPID put = DISPID_PROPERTYPUT;
-                        const bool assigning = m.kind == INVOKE_PROPERTYPUT || m.kind == INVOKE_PROPERTYPUTREF;
-                        DISPPARAMS params{args.data(), assigning ? &put : nullptr, p + 1, assigning ? 1u : 0u};
-                        Variant result;
-                        EXCEPINFO exception{};
-                        UINT argError = 0xFFFFFFFF;
-                        const HRESULT hr = object->Invoke(m.id, IID_NULL, LOCALE_USER_DEFAULT, FlagsOf(m.kind), &params,
-                                                          result.Get(), &exception, &argError);
-                        ++calls;
-                        EXPECT_EQ(DISP_E_TYPEMISMATCH, hr);
-                        EXPECT_EQ(0u, argError) << "the argument that points nowhere";
-                        EXPECT_EQ(VT_EMPTY, result.Type());
-                        SysFreeString(exception.bstrSource);
-                        SysFreeString(exception.bstrDescription);
-                        SysFreeString(exception.bstrHelpFile);
-                    }
+    ForEveryParameter([&](IDispatch *object, const MemberInfo &m, UINT p) {
+        for (VARTYPE t : kReferenceTypes) {
+            for (const Shape shape :
+                 {Shape{"direct", 0}, Shape{"in a variable", 1}, Shape{"in a variable in a variable", 2}}) {
+                SCOPED_TRACE(Narrow(m.name) + " parameter " + std::to_string(p) + ", &null(" + Hex(t) + ") " +
+                             shape.name);
+                // The parameters before p get a plain 0, which each of them takes.
+                std::vector<VARIANTARG> args(p + 1);
+                VARIANT outer, inner;
+                for (UINT k = 0; k < p; ++k) {
+                    VARIANTARG &a = args[p - k];
+                    V_VT(&a) = VT_I4;
+                    V_I4(&a) = 0;
                 }
+                VARIANTARG &bad = args[0];
+                V_VT(&bad) = static_cast<VARTYPE>(VT_BYREF | t);
+                V_BYREF(&bad) = nullptr;
+                if (shape.depth >= 1) {
+                    outer = bad;
+                    V_VT(&bad) = VT_BYREF | VT_VARIANT;
+                    V_VARIANTREF(&bad) = &outer;
+                }
+                if (shape.depth == 2) {
+                    inner = outer;
+                    V_VT(&outer) = VT_BYREF | VT_VARIANT;
+                    V_VARIANTREF(&outer) = &inner;
+                }
+                DISPID put = DISPID_PROPERTYPUT;
+                const bool assigning = m.kind == INVOKE_PROPERTYPUT || m.kind == INVOKE_PROPERTYPUTREF;
+                DISPPARAMS params{args.data(), assigning ? &put : nullptr, p + 1, assigning ? 1u : 0u};
+                Variant result;
+                EXCEPINFO exception{};
+                UINT argError = 0xFFFFFFFF;
+                const HRESULT hr = object->Invoke(m.id, IID_NULL, LOCALE_USER_DEFAULT, FlagsOf(m.kind), &params,
+                                                  result.Get(), &exception, &argError);
+                ++calls;
+                EXPECT_EQ(DISP_E_TYPEMISMATCH, hr);
+                EXPECT_EQ(0u, argError) << "the argument that points nowhere";
+                EXPECT_EQ(VT_EMPTY, result.Type());
+                SysFreeString(exception.bstrSource);
+                SysFreeString(exception.bstrDescription);
+                SysFreeString(exception.bstrHelpFile);
             }
         }
-    }
+    });
     EXPECT_GT(calls, 0) << "no member with parameters was found";
 }
 
@@ -132,50 +137,41 @@ Answer CallWith(IDispatch *object, const MemberInfo &m, UINT p, const VARIANTARG
 // value, by the member as one. Never converted: Wine's conversion of such a DECIMAL to a string
 // reads beyond its digits and took the client down.
 TEST(HostileCalls, AMalformedDecimalIsATypeMismatch) {
-    const std::vector<ClassInfo> classes = ReadClasses();
     int calls = 0;
-    for (const ClassInfo &c : classes) {
-        if (!c.creatable || c.progId.empty()) continue;
-        ComPtr<IDispatch> object;
-        ASSERT_EQ(S_OK, testing_support::TryCreate(c.progId.c_str(), object)) << Narrow(c.progId);
-        for (const MemberInfo &m : c.members) {
-            for (UINT p = 0; p < m.params.size(); ++p) {
-                for (const auto &[scale, sign] : {std::pair<BYTE, BYTE>{255, 0}, {29, 0}, {2, 0x7F}, {200, 0x80}}) {
-                    for (int shape = 0; shape < 3; ++shape) {
-                        SCOPED_TRACE(Narrow(m.name) + " parameter " + std::to_string(p) + ", scale " +
-                                     std::to_string(scale) + ", sign " + std::to_string(sign) + ", shape " +
-                                     std::to_string(shape));
-                        DECIMAL dec{};
-                        dec.scale = scale;
-                        dec.sign = sign;
-                        dec.Lo64 = 12345;
-                        VARIANT value, variable;
-                        V_DECIMAL(&value) = dec;
-                        V_VT(&value) = VT_DECIMAL;
-                        VARIANTARG bad = value;
-                        if (shape == 1) {
-                            V_VT(&bad) = VT_BYREF | VT_DECIMAL;
-                            V_DECIMALREF(&bad) = &dec;
-                        } else if (shape == 2) {
-                            variable = value;
-                            V_VT(&bad) = VT_BYREF | VT_VARIANT;
-                            V_VARIANTREF(&bad) = &variable;
-                        }
-                        const Answer answer = CallWith(object.Get(), m, p, bad);
-                        ++calls;
-                        if (m.params[p].type == VT_VARIANT) {
-                            // The member takes the value as it is and refuses it itself.
-                            EXPECT_EQ(DISP_E_EXCEPTION, answer.hr);
-                            EXPECT_EQ(MAKE_HRESULT(SEVERITY_ERROR, FACILITY_CONTROL, 13), answer.scode);
-                        } else {
-                            EXPECT_EQ(DISP_E_TYPEMISMATCH, answer.hr);
-                            EXPECT_EQ(0u, answer.argError);
-                        }
-                    }
+    ForEveryParameter([&](IDispatch *object, const MemberInfo &m, UINT p) {
+        for (const auto &[scale, sign] : {std::pair<BYTE, BYTE>{255, 0}, {29, 0}, {2, 0x7F}, {200, 0x80}}) {
+            for (int shape = 0; shape < 3; ++shape) {
+                SCOPED_TRACE(Narrow(m.name) + " parameter " + std::to_string(p) + ", scale " + std::to_string(scale) +
+                             ", sign " + std::to_string(sign) + ", shape " + std::to_string(shape));
+                DECIMAL dec{};
+                dec.scale = scale;
+                dec.sign = sign;
+                dec.Lo64 = 12345;
+                VARIANT value, variable;
+                V_DECIMAL(&value) = dec;
+                V_VT(&value) = VT_DECIMAL;
+                VARIANTARG bad = value;
+                if (shape == 1) {
+                    V_VT(&bad) = VT_BYREF | VT_DECIMAL;
+                    V_DECIMALREF(&bad) = &dec;
+                } else if (shape == 2) {
+                    variable = value;
+                    V_VT(&bad) = VT_BYREF | VT_VARIANT;
+                    V_VARIANTREF(&bad) = &variable;
+                }
+                const Answer answer = CallWith(object, m, p, bad);
+                ++calls;
+                if (m.params[p].type == VT_VARIANT) {
+                    // The member takes the value as it is and refuses it itself.
+                    EXPECT_EQ(DISP_E_EXCEPTION, answer.hr);
+                    EXPECT_EQ(MAKE_HRESULT(SEVERITY_ERROR, FACILITY_CONTROL, 13), answer.scode);
+                } else {
+                    EXPECT_EQ(DISP_E_TYPEMISMATCH, answer.hr);
+                    EXPECT_EQ(0u, answer.argError);
                 }
             }
         }
-    }
+    });
     EXPECT_GT(calls, 0);
 }
 
@@ -183,42 +179,34 @@ TEST(HostileCalls, AMalformedDecimalIsATypeMismatch) {
 // no object, a type mismatch at that argument (the automation library refuses to copy it and once
 // that refusal, E_INVALIDARG, went back to the caller as it was).
 TEST(HostileCalls, AVariableHoldingAVariableIsNoObject) {
-    const std::vector<ClassInfo> classes = ReadClasses();
     int calls = 0;
     CountedObject objectOfOurs;
-    for (const ClassInfo &c : classes) {
-        if (!c.creatable || c.progId.empty()) continue;
-        ComPtr<IDispatch> object;
-        ASSERT_EQ(S_OK, testing_support::TryCreate(c.progId.c_str(), object)) << Narrow(c.progId);
-        for (const MemberInfo &m : c.members) {
-            for (UINT p = 0; p < m.params.size(); ++p) {
-                if (m.params[p].type != VT_DISPATCH && m.params[p].type != VT_UNKNOWN) continue;
-                for (int held = 0; held < 3; ++held) {
-                    SCOPED_TRACE(Narrow(m.name) + " parameter " + std::to_string(p) + ", holding " + std::to_string(held));
-                    VARIANT inner, outer;
-                    if (held == 0) {
-                        V_VT(&inner) = VT_I4;
-                        V_I4(&inner) = 7;
-                    } else if (held == 1) {
-                        V_VT(&inner) = VT_EMPTY;
-                    } else {
-                        V_VT(&inner) = VT_DISPATCH;
-                        V_DISPATCH(&inner) = objectOfOurs.Dispatch();
-                    }
-                    V_VT(&outer) = VT_BYREF | VT_VARIANT;
-                    V_VARIANTREF(&outer) = &inner;
-                    VARIANTARG bad;
-                    V_VT(&bad) = VT_BYREF | VT_VARIANT;
-                    V_VARIANTREF(&bad) = &outer;
-                    const Answer answer = CallWith(object.Get(), m, p, bad);
-                    ++calls;
-                    EXPECT_EQ(DISP_E_TYPEMISMATCH, answer.hr);
-                    EXPECT_EQ(0u, answer.argError);
-                    EXPECT_EQ(0, objectOfOurs.Held()) << "nothing kept";
-                }
+    ForEveryParameter([&](IDispatch *object, const MemberInfo &m, UINT p) {
+        if (m.params[p].type != VT_DISPATCH && m.params[p].type != VT_UNKNOWN) return;
+        for (int held = 0; held < 3; ++held) {
+            SCOPED_TRACE(Narrow(m.name) + " parameter " + std::to_string(p) + ", holding " + std::to_string(held));
+            VARIANT inner, outer;
+            if (held == 0) {
+                V_VT(&inner) = VT_I4;
+                V_I4(&inner) = 7;
+            } else if (held == 1) {
+                V_VT(&inner) = VT_EMPTY;
+            } else {
+                V_VT(&inner) = VT_DISPATCH;
+                V_DISPATCH(&inner) = objectOfOurs.Dispatch();
             }
+            V_VT(&outer) = VT_BYREF | VT_VARIANT;
+            V_VARIANTREF(&outer) = &inner;
+            VARIANTARG bad;
+            V_VT(&bad) = VT_BYREF | VT_VARIANT;
+            V_VARIANTREF(&bad) = &outer;
+            const Answer answer = CallWith(object, m, p, bad);
+            ++calls;
+            EXPECT_EQ(DISP_E_TYPEMISMATCH, answer.hr);
+            EXPECT_EQ(0u, answer.argError);
+            EXPECT_EQ(0, objectOfOurs.Held()) << "nothing kept";
         }
-    }
+    });
     EXPECT_GT(calls, 0) << "no member takes an object";
 }
 
@@ -227,43 +215,35 @@ TEST(HostileCalls, AVariableHoldingAVariableIsNoObject) {
 // its processor's conversion gave, a different number in the 64-bit and the 32-bit library (in
 // the 32-bit one a name reader's largest size, which it then reported as an overflow).
 TEST(HostileCalls, NotANumberForAWholeNumberIsAnOverflow) {
-    const std::vector<ClassInfo> classes = ReadClasses();
     int calls = 0;
-    for (const ClassInfo &c : classes) {
-        if (!c.creatable || c.progId.empty()) continue;
-        ComPtr<IDispatch> object;
-        ASSERT_EQ(S_OK, testing_support::TryCreate(c.progId.c_str(), object)) << Narrow(c.progId);
-        for (const MemberInfo &m : c.members) {
-            for (UINT p = 0; p < m.params.size(); ++p) {
-                const VARTYPE type = m.params[p].type;
-                if (type != VT_I2 && type != VT_I4 && type != VT_UI1) continue;
-                for (const VARTYPE given : {VT_R4, VT_R8, VT_DATE}) {
-                    for (int shape = 0; shape < 3; ++shape) {
-                        SCOPED_TRACE(Narrow(m.name) + " parameter " + std::to_string(p) + ", NaN as " + Hex(given) +
-                                     ", shape " + std::to_string(shape));
-                        VARIANT value, variable;
-                        V_VT(&value) = given;
-                        if (given == VT_R4)
-                            V_R4(&value) = std::numeric_limits<float>::quiet_NaN();
-                        else
-                            V_R8(&value) = std::numeric_limits<double>::quiet_NaN(); // DATE is a double too
-                        VARIANTARG bad = value;
-                        if (shape == 1) {
-                            V_VT(&bad) = static_cast<VARTYPE>(VT_BYREF | given);
-                            V_BYREF(&bad) = given == VT_R4 ? static_cast<void *>(&V_R4(&value)) : &V_R8(&value);
-                        } else if (shape == 2) {
-                            variable = value;
-                            V_VT(&bad) = VT_BYREF | VT_VARIANT;
-                            V_VARIANTREF(&bad) = &variable;
-                        }
-                        const Answer answer = CallWith(object.Get(), m, p, bad);
-                        ++calls;
-                        EXPECT_EQ(DISP_E_OVERFLOW, answer.hr);
-                        EXPECT_EQ(0u, answer.argError);
-                    }
+    ForEveryParameter([&](IDispatch *object, const MemberInfo &m, UINT p) {
+        const VARTYPE type = m.params[p].type;
+        if (type != VT_I2 && type != VT_I4 && type != VT_UI1) return;
+        for (const VARTYPE given : {VT_R4, VT_R8, VT_DATE}) {
+            for (int shape = 0; shape < 3; ++shape) {
+                SCOPED_TRACE(Narrow(m.name) + " parameter " + std::to_string(p) + ", NaN as " + Hex(given) +
+                             ", shape " + std::to_string(shape));
+                VARIANT value, variable;
+                V_VT(&value) = given;
+                if (given == VT_R4)
+                    V_R4(&value) = std::numeric_limits<float>::quiet_NaN();
+                else
+                    V_R8(&value) = std::numeric_limits<double>::quiet_NaN(); // DATE is a double too
+                VARIANTARG bad = value;
+                if (shape == 1) {
+                    V_VT(&bad) = static_cast<VARTYPE>(VT_BYREF | given);
+                    V_BYREF(&bad) = given == VT_R4 ? static_cast<void *>(&V_R4(&value)) : &V_R8(&value);
+                } else if (shape == 2) {
+                    variable = value;
+                    V_VT(&bad) = VT_BYREF | VT_VARIANT;
+                    V_VARIANTREF(&bad) = &variable;
                 }
+                const Answer answer = CallWith(object, m, p, bad);
+                ++calls;
+                EXPECT_EQ(DISP_E_OVERFLOW, answer.hr);
+                EXPECT_EQ(0u, answer.argError);
             }
         }
-    }
+    });
     EXPECT_GT(calls, 0) << "no member takes a whole number";
 }

@@ -130,6 +130,22 @@ Answer CallWith(IDispatch *object, const MemberInfo &m, UINT p, const VARIANTARG
     return answer;
 }
 
+// `value` given in one of three shapes: as it is (0), as a reference to its payload (1), or inside a
+// script variable (2), for which `variable` holds the copy.
+VARIANTARG Shaped(VARIANT &value, int shape, VARIANT &variable) {
+    VARIANTARG arg = value;
+    if (shape == 1) {
+        const VARTYPE type = V_VT(&value);
+        V_VT(&arg) = static_cast<VARTYPE>(VT_BYREF | type);
+        V_BYREF(&arg) = type == VT_DECIMAL ? static_cast<void *>(&V_DECIMAL(&value)) : &V_UI1(&value);
+    } else if (shape == 2) {
+        variable = value;
+        V_VT(&arg) = VT_BYREF | VT_VARIANT;
+        V_VARIANTREF(&arg) = &variable;
+    }
+    return arg;
+}
+
 } // namespace
 
 // A DECIMAL that no value can be (a scale beyond 28, stray sign bits), for any parameter, by value,
@@ -150,16 +166,7 @@ TEST(HostileCalls, AMalformedDecimalIsATypeMismatch) {
                 VARIANT value, variable;
                 V_DECIMAL(&value) = dec;
                 V_VT(&value) = VT_DECIMAL;
-                VARIANTARG bad = value;
-                if (shape == 1) {
-                    V_VT(&bad) = VT_BYREF | VT_DECIMAL;
-                    V_DECIMALREF(&bad) = &dec;
-                } else if (shape == 2) {
-                    variable = value;
-                    V_VT(&bad) = VT_BYREF | VT_VARIANT;
-                    V_VARIANTREF(&bad) = &variable;
-                }
-                const Answer answer = CallWith(object, m, p, bad);
+                const Answer answer = CallWith(object, m, p, Shaped(value, shape, variable));
                 ++calls;
                 if (m.params[p].type == VT_VARIANT) {
                     // The member takes the value as it is and refuses it itself.
@@ -229,16 +236,7 @@ TEST(HostileCalls, NotANumberForAWholeNumberIsAnOverflow) {
                     V_R4(&value) = std::numeric_limits<float>::quiet_NaN();
                 else
                     V_R8(&value) = std::numeric_limits<double>::quiet_NaN(); // DATE is a double too
-                VARIANTARG bad = value;
-                if (shape == 1) {
-                    V_VT(&bad) = static_cast<VARTYPE>(VT_BYREF | given);
-                    V_BYREF(&bad) = given == VT_R4 ? static_cast<void *>(&V_R4(&value)) : &V_R8(&value);
-                } else if (shape == 2) {
-                    variable = value;
-                    V_VT(&bad) = VT_BYREF | VT_VARIANT;
-                    V_VARIANTREF(&bad) = &variable;
-                }
-                const Answer answer = CallWith(object, m, p, bad);
+                const Answer answer = CallWith(object, m, p, Shaped(value, shape, variable));
                 ++calls;
                 EXPECT_EQ(DISP_E_OVERFLOW, answer.hr);
                 EXPECT_EQ(0u, answer.argError);

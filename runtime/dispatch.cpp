@@ -47,10 +47,11 @@ bool IsMalformedDecimal(const VARIANT *v) {
     return V_VT(v) == VT_DECIMAL && (V_DECIMAL(v).scale > 28 || (V_DECIMAL(v).sign & ~DECIMAL_NEG) != 0);
 }
 
-// A floating-point value that is not a number has no whole-number value. The automation library
-// lets it through every range check and then converts it to whatever the processor's conversion
-// yields (a different number in the 32-bit and the 64-bit library): it is an overflow instead.
-bool IsNaNForWholeNumber(const VARIANT *v, VARTYPE type) {
+// A floating-point value that is not a number has no integer, currency or decimal value. The
+// automation library lets it through every range check and then converts it to whatever the
+// processor's conversion yields (a different number in the 32-bit and the 64-bit library): it is an
+// overflow instead.
+bool IsNaNForExactType(const VARIANT *v, VARTYPE type) {
     switch (type) {
     case VT_I1: case VT_UI1: case VT_I2: case VT_UI2: case VT_I4: case VT_UI4: case VT_I8: case VT_UI8:
     case VT_INT: case VT_UINT: case VT_CY: case VT_DECIMAL: break;
@@ -100,13 +101,7 @@ HRESULT Coerce(const VARIANTARG *arg, VARTYPE type, Variant &out) {
     if (IsObjectType(type)) return ToObject(arg, type, out);
     if (type == VT_VARIANT)
         return SUCCEEDED(VariantCopyInd(out.Receive(), const_cast<VARIANTARG *>(arg))) ? S_OK : DISP_E_TYPEMISMATCH;
-    Variant value;
-    HRESULT hr = VariantCopyInd(value.Get(), const_cast<VARIANTARG *>(arg));
-    if (SUCCEEDED(hr) && IsMalformedDecimal(value.Get())) hr = DISP_E_TYPEMISMATCH;
-    if (SUCCEEDED(hr) && IsNaNForWholeNumber(value.Get(), type)) hr = DISP_E_OVERFLOW;
-    if (SUCCEEDED(hr)) hr = VariantChangeType(out.Receive(), value.Get(), 0, type);
-    if (FAILED(hr)) return hr == DISP_E_OVERFLOW ? DISP_E_OVERFLOW : DISP_E_TYPEMISMATCH;
-    return S_OK;
+    return ChangeType(arg, type, out);
 }
 
 // Stores a value into a caller's by-reference slot of type `type` (VT_BYREF stripped), converting
@@ -242,6 +237,16 @@ HRESULT CallDirect(void *object, ULONG_PTR offset, size_t count, const ULONG_PTR
 }
 
 } // namespace
+
+HRESULT ChangeType(const VARIANT *value, VARTYPE type, Variant &out) {
+    Variant plain;
+    HRESULT hr = VariantCopyInd(plain.Get(), const_cast<VARIANT *>(value));
+    if (SUCCEEDED(hr) && IsMalformedDecimal(plain.Get())) hr = DISP_E_TYPEMISMATCH;
+    if (SUCCEEDED(hr) && IsNaNForExactType(plain.Get(), type)) hr = DISP_E_OVERFLOW;
+    if (SUCCEEDED(hr)) hr = VariantChangeType(out.Receive(), plain.Get(), 0, type);
+    if (FAILED(hr)) return hr == DISP_E_OVERFLOW ? DISP_E_OVERFLOW : DISP_E_TYPEMISMATCH;
+    return S_OK;
+}
 
 DispatchInterface::DispatchInterface(REFIID iid, REFCLSID clsid, int typelibIndex) {
     loaded_ = Guarded([&] { return Load(iid, clsid, typelibIndex); });

@@ -70,4 +70,9 @@ private:
     std::vector<std::pair<std::wstring, DISPID>> names_;
 };
 
+// Converts a caller's value (references followed) to `type` as the automation library does, except
+// where that library goes wrong: a malformed DECIMAL is a type mismatch and a NaN for an integer,
+// currency or decimal type an overflow. Returns S_OK, DISP_E_OVERFLOW or DISP_E_TYPEMISMATCH.
+HRESULT ChangeType(const VARIANT *value, VARTYPE type, Variant &out);
+
 } // namespace rt

@@ -3,6 +3,7 @@
 #include <cstring>
 #include <string>
 
+#include "dispatch.h"
 #include "errors.h"
 
 namespace rt::resources {
@@ -33,7 +34,7 @@ public:
         Variant number;
         if (plain.Type() == VT_EMPTY || plain.Type() == VT_NULL || plain.Type() == VT_DISPATCH ||
             plain.Type() == VT_UNKNOWN || (plain.Type() & VT_ARRAY) ||
-            FAILED(VariantChangeType(number.Get(), plain.Get(), 0, VT_I4)))
+            FAILED(ChangeType(plain.Get(), VT_I4, number)))
             return Raise(RtError::TypeMismatch);
         const LONG n = V_I4(number.Get());
         display_ = std::to_wstring(n);

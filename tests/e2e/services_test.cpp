@@ -3,6 +3,7 @@
 // buddy slot, and About with the common library (recorded, missing, failing, and the real one).
 #include <cstdint>
 #include <cstring>
+#include <limits>
 #include <optional>
 #include <string>
 #include <vector>
@@ -374,6 +375,16 @@ TEST_P(Services, CustomDataByNumericOrNamedType) {
     V_BSTR(custom.Get()) = SysAllocString(L"NOSUCHTYPE");
     ExpectFailure(kResourceNotFound, ResData(main, 1, *custom.Get()));
     ExpectFailure(kResourceNotFound, ResData(main, 999, *named.Get()));
+
+    // A type that is not a number is refused as any number no type can be.
+    Variant notANumber, huge;
+    V_VT(notANumber.Get()) = VT_R8;
+    V_R8(notANumber.Get()) = std::numeric_limits<double>::quiet_NaN();
+    V_VT(huge.Get()) = VT_R8;
+    V_R8(huge.Get()) = 1e20;
+    const Outcome refusedHuge = ResData(main, 1, *huge.Get());
+    EXPECT_TRUE(FAILED(refusedHuge.status));
+    ExpectFailure(refusedHuge.status, ResData(main, 1, *notANumber.Get()));
     EXPECT_TRUE(library.Calls().empty());
 }
 

@@ -79,11 +79,14 @@ std::string ReadFile(const std::wstring &path) {
     return content;
 }
 
-std::wstring RegistryString(HKEY root, const std::wstring &key, const wchar_t *name) {
+std::wstring RegistryString(HKEY root, const std::wstring &key, const wchar_t *name, REGSAM view) {
+    HKEY opened;
+    if (RegOpenKeyExW(root, key.c_str(), 0, KEY_READ | view, &opened) != ERROR_SUCCESS) return {};
     wchar_t buffer[1024] = {};
     DWORD size = sizeof(buffer) - sizeof(wchar_t);
-    if (RegGetValueW(root, key.c_str(), name, RRF_RT_REG_SZ, nullptr, buffer, &size) != ERROR_SUCCESS) return {};
-    return buffer;
+    const LSTATUS read = RegGetValueW(opened, nullptr, name, RRF_RT_REG_SZ, nullptr, buffer, &size);
+    RegCloseKey(opened);
+    return read == ERROR_SUCCESS ? buffer : std::wstring();
 }
 
 bool RegistryKeyExists(HKEY root, const std::wstring &key) {

@@ -27,8 +27,9 @@ bool CopyInto(const std::wstring &file, const std::wstring &folder, const std::w
 // The whole content of a file (empty when it cannot be read).
 std::string ReadFile(const std::wstring &path);
 
-// A string value from the registry, empty when it is not there.
-std::wstring RegistryString(HKEY root, const std::wstring &key, const wchar_t *name = nullptr);
+// A string value from the registry, empty when it is not there; view KEY_WOW64_32KEY or
+// KEY_WOW64_64KEY reads the registry as programs of that architecture see it.
+std::wstring RegistryString(HKEY root, const std::wstring &key, const wchar_t *name = nullptr, REGSAM view = 0);
 bool RegistryKeyExists(HKEY root, const std::wstring &key);
 
 // A program of the system folder (regsvr32, cscript) or any other, run to its end with its standard

@@ -37,15 +37,8 @@ std::wstring ServerOf(const CLSID &clsid) {
 
 // The in-process server registered for the other architecture's programs (the registry's other view).
 std::wstring ServerInOtherView(const CLSID &clsid) {
-    const REGSAM otherView = sizeof(void *) == 8 ? KEY_WOW64_32KEY : KEY_WOW64_64KEY;
-    const std::wstring key = L"CLSID\\" + Guid(clsid) + L"\\InprocServer32";
-    HKEY opened;
-    if (RegOpenKeyExW(HKEY_CLASSES_ROOT, key.c_str(), 0, KEY_READ | otherView, &opened) != ERROR_SUCCESS) return {};
-    wchar_t buffer[1024] = {};
-    DWORD size = sizeof(buffer) - sizeof(wchar_t);
-    const LSTATUS read = RegGetValueW(opened, nullptr, nullptr, RRF_RT_REG_SZ, nullptr, buffer, &size);
-    RegCloseKey(opened);
-    return read == ERROR_SUCCESS ? buffer : std::wstring();
+    return bundle::RegistryString(HKEY_CLASSES_ROOT, L"CLSID\\" + Guid(clsid) + L"\\InprocServer32", nullptr,
+                                  sizeof(void *) == 8 ? KEY_WOW64_32KEY : KEY_WOW64_64KEY);
 }
 
 bool SamePath(const std::wstring &a, const std::wstring &b) { return _wcsicmp(a.c_str(), b.c_str()) == 0; }

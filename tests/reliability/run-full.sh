@@ -15,12 +15,12 @@
 # (default 20 000). FUZZ_SEED sets the fuzzer's seed.
 #
 # warn+heap reports a block freed twice or not the heap's, but looks at the patterns only when the
-# whole heap is validated. So the heap passes end
-# with the three once more under WINEDEBUG=warn+heap,trace+heap, where Wine validates every block of
-# the heap on each allocation and release (a write beyond a block or into a freed one is reported
-# and stops the process), at smaller sizes because of its cost: VALIDATE_FUZZ_CASES (default 20 000,
-# with a display), VALIDATE_SOAK_CALLS (default 100 000) and 4 threads of VALIDATE_THREAD_ROUNDS
-# (default 2 000). Its trace lines are left out of the logs.
+# whole heap is validated. So the heap passes end with the three once more under
+# WINEDEBUG=warn+heap,trace+heap, where Wine validates every block of the heap on each allocation and
+# release (a write beyond a block or into a freed one is reported and stops the process), at smaller
+# sizes because of its cost: VALIDATE_FUZZ_CASES (default 20 000, with a display), VALIDATE_SOAK_CALLS
+# (default 100 000) and 4 threads of VALIDATE_THREAD_ROUNDS (default 2 000). Its trace lines are left
+# out of the logs.
 #
 # Each run's output is DIR/reliability-full/<run>.log; the summary (every figure the tests print,
 # their verdicts, and how many complaints the heap checker made) is printed and kept in
@@ -29,6 +29,7 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
 
+arguments=("$@")
 lane=x64 build= full=1 heap=1 validate=1
 while [ $# -gt 0 ]; do
   case $1 in
@@ -46,11 +47,7 @@ build=$(mkdir -p "$build" && cd "$build" && pwd)
 
 if [ -z "${DISPLAY:-}" ]; then
   command -v xvfb-run >/dev/null || { echo "run-full.sh: needs a display or xvfb-run" >&2; exit 2; }
-  args=("$lane" --build "$build")
-  [ $validate = 0 ] && args+=(--no-heap)
-  [ $full = 0 ] && [ $heap = 1 ] && args+=(--heap-only)
-  [ $heap = 0 ] && [ $validate = 1 ] && args+=(--validate-only)
-  exec xvfb-run -a bash "$0" "${args[@]}"
+  exec xvfb-run -a bash "$0" "${arguments[@]}"
 fi
 
 case $lane in

@@ -6,7 +6,7 @@
 #   bash bench/run.sh [x64|x86] [--quick]
 #
 #   x64      the default lane
-#   x86      the 32-bit lane, when it is set up (scripts/setup-x86-lane.sh, tools/wine/run-x86.sh);
+#   x86      the 32-bit lane, when it is set up (scripts/setup-x86-lane.sh, tools/wine/enter-i386.sh);
 #            its report is bench/results/latest-x86.md
 #   --quick  fewer and shorter rounds, for trying things out (the report says so)
 #
@@ -32,8 +32,8 @@ bash "$root/scripts/setup.sh" gnuplot-nox
 case $lane in
   x64) toolchain=$root/cmake/toolchain-x86_64-w64-mingw32.cmake ;;
   x86)
-    if [ ! -f "$root/tools/wine/run-x86.sh" ] || [ ! -f "$root/scripts/setup-x86-lane.sh" ]; then
-      echo "bench/run.sh: the x86 lane is not available in this tree (tools/wine/run-x86.sh)" >&2
+    if [ ! -f "$root/tools/wine/enter-i386.sh" ] || [ ! -f "$root/scripts/setup-x86-lane.sh" ]; then
+      echo "bench/run.sh: the x86 lane is not available in this tree (tools/wine/enter-i386.sh)" >&2
       exit 2
     fi
     bash "$root/scripts/setup-x86-lane.sh"

@@ -60,6 +60,22 @@ HRESULT DeleteTree(HKEY root, const std::wstring &path) {
     return HRESULT_FROM_WIN32(status);
 }
 
+bool KeyExists(HKEY root, const std::wstring &path, REGSAM view = 0) {
+    RegKey opened;
+    return RegOpenKeyExW(root, path.c_str(), 0, KEY_READ | view, opened.Receive()) == ERROR_SUCCESS;
+}
+
+// True when some registry view still registers the class: the machine's classes in both views
+// (on 64-bit Windows CLSID is redirected, so a 32-bit and a 64-bit server of one class each have a
+// key of their own, while ProgIDs are shared), and the classes as this process sees them, which
+// take in the user's own. On 32-bit Windows the view flags are ignored and all three are one view.
+bool ClassRegisteredInAnyView(const std::wstring &clsid) {
+    const std::wstring key = L"CLSID\\" + clsid;
+    const std::wstring machineKey = L"Software\\Classes\\" + key;
+    return KeyExists(HKEY_LOCAL_MACHINE, machineKey, KEY_WOW64_64KEY) ||
+           KeyExists(HKEY_LOCAL_MACHINE, machineKey, KEY_WOW64_32KEY) || KeyExists(HKEY_CLASSES_ROOT, key);
+}
+
 std::wstring ProgId(const CreatableClass &c) { return std::wstring(module::ProjectName()) + L"." + c.name; }
 
 constexpr SYSKIND kSysKind = sizeof(void *) == 8 ? SYS_WIN64 : SYS_WIN32;
@@ -110,21 +126,29 @@ HRESULT Unregister(const Server &server) {
         for (const CreatableClass &c : server.classes) {
             const std::wstring clsid = GuidText(*c.clsid);
             const std::wstring progId = ProgId(c);
-            // The ProgID goes only while it still names this class.
-            if (GetValue(HKEY_CLASSES_ROOT, progId + L"\\CLSID") == clsid) {
-                HRESULT hr = DeleteTree(HKEY_CLASSES_ROOT, progId);
-                if (FAILED(hr)) result = hr;
-            }
+            // The class key is this view's own; the ProgID is shared by every view, so it goes only
+            // while it still names this class and no view registers that class any more (the other
+            // architecture's server of the same class still needs it).
             HRESULT hr = DeleteTree(HKEY_CLASSES_ROOT, L"CLSID\\" + clsid);
             if (FAILED(hr)) result = hr;
+            if (GetValue(HKEY_CLASSES_ROOT, progId + L"\\CLSID") == clsid && !ClassRegisteredInAnyView(clsid)) {
+                hr = DeleteTree(HKEY_CLASSES_ROOT, progId);
+                if (FAILED(hr)) result = hr;
+            }
         }
-        // The library's registration for this platform, if it is there.
-        const std::wstring libraryKey = L"TypeLib\\" + GuidText(*server.libid) + L"\\" + std::to_wstring(server.major) +
-                                        L"." + std::to_wstring(server.minor) + L"\\0\\" +
-                                        (kSysKind == SYS_WIN64 ? L"win64" : L"win32");
-        RegKey library;
-        if (RegOpenKeyExW(HKEY_CLASSES_ROOT, libraryKey.c_str(), 0, KEY_READ, library.Receive()) == ERROR_SUCCESS) {
-            HRESULT hr = UnRegisterTypeLib(*server.libid, server.major, server.minor, 0, kSysKind);
+        // The library's registration for this platform, if it is there. The platform's own key goes;
+        // the rest (the library's version key and the interfaces' marshalling keys, which the
+        // automation library writes into both registry views) is shared with the other platform's
+        // registration of the same library and goes with the last of them. UnRegisterTypeLib would
+        // take the interfaces' keys from both views at once.
+        const std::wstring versionKey = L"TypeLib\\" + GuidText(*server.libid) + L"\\" + std::to_wstring(server.major) +
+                                        L"." + std::to_wstring(server.minor);
+        const std::wstring ours = versionKey + (kSysKind == SYS_WIN64 ? L"\\0\\win64" : L"\\0\\win32");
+        const std::wstring other = versionKey + (kSysKind == SYS_WIN64 ? L"\\0\\win32" : L"\\0\\win64");
+        if (KeyExists(HKEY_CLASSES_ROOT, ours)) {
+            HRESULT hr = KeyExists(HKEY_CLASSES_ROOT, other)
+                             ? DeleteTree(HKEY_CLASSES_ROOT, ours)
+                             : UnRegisterTypeLib(*server.libid, server.major, server.minor, 0, kSysKind);
             if (FAILED(hr)) result = hr;
         }
         return result;

@@ -1,17 +1,19 @@
 #!/usr/bin/env bash
-# Installs what the 32-bit (x86) test lane needs. Idempotent: a fast no-op when all is there.
+# Installs what the lanes that run 32-bit code (x86, wow64) need. Idempotent: a fast no-op when all
+# is there.
 #
 #   1. the i386 architecture for dpkg, and Debian's 32-bit Wine (wine32:i386, beside wine64);
-#   2. a static qemu-i386 (10.x) taken from the backports suite's qemu-user package, extracted into
-#      a project-private place (never installed as a package, never registered globally).
+#   2. where this machine cannot execute 32-bit x86 code: a static qemu-i386 (10.x) taken from the
+#      backports suite's qemu-user package, extracted into a project-private place (never installed
+#      as a package, never registered globally).
 #
-# These machines cannot execute 32-bit x86 code, and Debian 12's own qemu (7.2) cannot run Wine, so
-# tools/wine/run-x86.sh runs the 32-bit Wine loader through that qemu-i386, registered in a private
-# binfmt_misc inside a user namespace.
+# Most of our machines cannot execute 32-bit x86 code, and Debian 12's own qemu (7.2) cannot run
+# Wine, so tools/wine/enter-i386.sh runs 32-bit Wine through that qemu-i386, registered in a
+# private binfmt_misc inside a user namespace. Machines that run i386 code natively need no qemu.
 #
 # Where the qemu binary goes: $ATOMTABLES_QEMU_I386 (default /opt/atomtables/qemu-i386); the private
 # apt state used to fetch it lives in $ATOMTABLES_LANE_DIR (default /opt/atomtables/x86-lane).
-# run-x86.sh reads the same variable, so change both or neither.
+# enter-i386.sh reads the same variable, so change both or neither.
 #
 # The archive's address is taken from this machine's own apt source entries at run time; the
 # system's apt sources are not changed. Any failure exits non-zero: the lane is required.
@@ -132,7 +134,9 @@ debian_uri() {
   done
 }
 
-if qemu_ok; then
+if [ "$(bash "$(dirname "$0")/../tools/wine/enter-i386.sh" --how)" = native ]; then
+  say "this machine runs i386 code natively: no emulator needed"
+elif qemu_ok; then
   say "qemu-i386 present: $qemu ($("$qemu" --version | head -n1))"
 else
   codename=$(. /etc/os-release && echo "${VERSION_CODENAME:-}")
@@ -184,4 +188,4 @@ EOF
   say "qemu-i386 installed: $qemu ($("$qemu" --version | head -n1))"
 fi
 
-say "ready: wine32 $v32 ($wine32_loader), qemu-i386 at $qemu"
+say "ready: wine32 $v32 ($wine32_loader), 32-bit code $(bash "$(dirname "$0")/../tools/wine/enter-i386.sh" --how)"

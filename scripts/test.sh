@@ -1,16 +1,17 @@
 #!/usr/bin/env bash
 # The whole test suite: installs what it needs, builds, and runs every test of each lane (default:
-# x64 and x86) under a virtual display, so that message boxes are shown and dismissed for real.
-#   scripts/test.sh [x64] [x86]        extra ctest arguments go in CTEST_ARGS
+# x64, x86 and wow64) under a virtual display, so that message boxes are shown and dismissed for real.
+#   scripts/test.sh [x64] [x86] [wow64]        extra ctest arguments go in CTEST_ARGS
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 lanes=("$@")
-[ ${#lanes[@]} -gt 0 ] || lanes=(x64 x86)
+[ ${#lanes[@]} -gt 0 ] || lanes=(x64 x86 wow64)
 
 bash "$root/scripts/setup.sh"
-for lane in "${lanes[@]}"; do
-  [ "$lane" = x86 ] && bash "$root/scripts/setup-x86-lane.sh"
-done
+# x86 and wow64 run 32-bit code: one set-up for both.
+case " ${lanes[*]} " in
+  *" x86 "*|*" wow64 "*) bash "$root/scripts/setup-x86-lane.sh" ;;
+esac
 bash "$root/scripts/build.sh" "${lanes[@]}"
 
 status=0

@@ -5,38 +5,11 @@
 
 #include "AtomTables10.h"
 #include "support/client.h"
+#include "support/registry_snapshot.h"
 
 using namespace testing_support;
 
 namespace {
-
-using Values = std::map<std::wstring, std::pair<DWORD, std::vector<BYTE>>>;
-using Snapshot = std::map<std::wstring, Values>;
-
-// Every key and value under root\path, recursively.
-void Walk(HKEY root, const std::wstring &path, Snapshot &out) {
-    HKEY key;
-    if (RegOpenKeyExW(root, path.empty() ? nullptr : path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return;
-    Values &values = out[path];
-    for (DWORD i = 0;; ++i) {
-        wchar_t name[16384];
-        DWORD nameLength = 16384, type = 0, size = 0;
-        if (RegEnumValueW(key, i, name, &nameLength, nullptr, &type, nullptr, &size) != ERROR_SUCCESS) break;
-        std::vector<BYTE> data(size);
-        nameLength = 16384;
-        RegEnumValueW(key, i, name, &nameLength, nullptr, &type, data.data(), &size);
-        values[std::wstring(name, nameLength)] = {type, data};
-    }
-    std::vector<std::wstring> children;
-    for (DWORD i = 0;; ++i) {
-        wchar_t name[256];
-        DWORD length = 256;
-        if (RegEnumKeyExW(key, i, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
-        children.emplace_back(name, length);
-    }
-    RegCloseKey(key);
-    for (const auto &child : children) Walk(root, path.empty() ? child : path + L"\\" + child, out);
-}
 
 std::wstring Guid(const GUID &guid) {
     wchar_t text[40];
@@ -48,7 +21,7 @@ std::wstring Guid(const GUID &guid) {
 void Children(HKEY root, const std::wstring &path, Snapshot &out) {
     HKEY key;
     if (RegOpenKeyExW(root, path.empty() ? nullptr : path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return;
-    Values &names = out[L"<children of>" + path];
+    RegistryValues &names = out[L"<children of>" + path];
     for (DWORD i = 0;; ++i) {
         wchar_t name[256];
         DWORD length = 256;
@@ -76,45 +49,6 @@ Snapshot Classes() {
     return snapshot;
 }
 
-// Every key and value of the registry's classes as an export of them would show them: the
-// machine's (in both views where a 64-bit system has two) and the user's own, each key named with
-// the part it comes from.
-void WalkAll(HKEY root, const std::wstring &path, REGSAM view, const std::wstring &label, Snapshot &out) {
-    HKEY key;
-    if (RegOpenKeyExW(root, path.c_str(), 0, KEY_READ | view, &key) != ERROR_SUCCESS) return;
-    Values &values = out[label + L"\\" + path];
-    std::vector<wchar_t> name(16384);
-    std::vector<BYTE> data;
-    for (DWORD i = 0;; ++i) {
-        DWORD nameLength = static_cast<DWORD>(name.size()), type = 0, size = 0;
-        if (RegEnumValueW(key, i, name.data(), &nameLength, nullptr, &type, nullptr, &size) != ERROR_SUCCESS) break;
-        data.assign(size, 0);
-        nameLength = static_cast<DWORD>(name.size());
-        RegEnumValueW(key, i, name.data(), &nameLength, nullptr, &type, data.data(), &size);
-        values[std::wstring(name.data(), nameLength)] = {type, data};
-    }
-    std::vector<std::wstring> children;
-    for (DWORD i = 0;; ++i) {
-        wchar_t child[256];
-        DWORD length = 256;
-        if (RegEnumKeyExW(key, i, child, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
-        children.emplace_back(child, length);
-    }
-    RegCloseKey(key);
-    for (const auto &child : children) WalkAll(root, path + L"\\" + child, view, label, out);
-}
-
-Snapshot WholeClasses() {
-    Snapshot snapshot;
-    BOOL wow64 = FALSE;
-    IsWow64Process(GetCurrentProcess(), &wow64);
-    const bool twoViews = sizeof(void *) == 8 || wow64;
-    WalkAll(HKEY_LOCAL_MACHINE, L"Software\\Classes", twoViews ? KEY_WOW64_64KEY : 0, L"HKLM", snapshot);
-    if (twoViews) WalkAll(HKEY_LOCAL_MACHINE, L"Software\\Classes", KEY_WOW64_32KEY, L"HKLM(32-bit view)", snapshot);
-    WalkAll(HKEY_CURRENT_USER, L"Software\\Classes", 0, L"HKCU", snapshot);
-    return snapshot;
-}
-
 std::wstring Value(const std::wstring &key, const wchar_t *name = nullptr) {
     wchar_t buffer[1024] = {};
     DWORD size = sizeof(buffer) - sizeof(wchar_t);
@@ -128,24 +62,6 @@ bool Exists(const std::wstring &key) {
     if (RegOpenKeyExW(HKEY_CLASSES_ROOT, key.c_str(), 0, KEY_READ, &opened) != ERROR_SUCCESS) return false;
     RegCloseKey(opened);
     return true;
-}
-
-// The differences between two snapshots, for failure messages.
-std::string Diff(const Snapshot &a, const Snapshot &b) {
-    std::string out;
-    auto name = [](const std::wstring &w) { return std::string(w.begin(), w.end()); };
-    for (const auto &[key, values] : a) {
-        auto other = b.find(key);
-        if (other == b.end()) {
-            out += "  only before: " + name(key) + "\n";
-        } else if (other->second != values) {
-            out += "  values differ: " + name(key) + "\n";
-        }
-    }
-    for (const auto &[key, values] : b) {
-        if (!a.count(key)) out += "  only after: " + name(key) + "\n";
-    }
-    return out.size() > 4000 ? out.substr(0, 4000) + "  ...\n" : out;
 }
 
 // The component's own registration entry points, called as regsvr32 calls them. The component is
@@ -255,4 +171,43 @@ TEST_F(Registration, TheWholeClassesRegistryIsAsItWasAfterTwoRoundTrips) {
     EXPECT_EQ(before, after) << "residue of the registration:\n" << Diff(before, after);
     std::printf("registration: %zu keys of classes compared before registering and after unregistering\n",
                 before.size());
+}
+
+// On 64-bit Windows the class keys are the view's own (the 32-bit view's are redirected), while
+// ProgIDs are one key for both. While the other view still registers a class, its ProgID stays.
+TEST_F(Registration, AProgIdStaysWhileTheOtherViewRegistersItsClass) {
+    BOOL wow64 = FALSE;
+    IsWow64Process(GetCurrentProcess(), &wow64);
+    if (sizeof(void *) != 8 && !wow64) GTEST_SKIP() << "32-bit Windows has one view of the registry";
+    // The other architecture's server of the main class, as its registration leaves it.
+    struct OtherViewServer {
+        const REGSAM view = sizeof(void *) == 8 ? KEY_WOW64_32KEY : KEY_WOW64_64KEY;
+        const std::wstring key = L"Software\\Classes\\CLSID\\" + Guid(CLSID_clsQxAtomTables10A);
+        OtherViewServer() {
+            HKEY created;
+            EXPECT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_LOCAL_MACHINE, (key + L"\\InprocServer32").c_str(), 0, nullptr, 0,
+                                                     KEY_WRITE | view, nullptr, &created, nullptr));
+            RegCloseKey(created);
+        }
+        ~OtherViewServer() { Remove(); }
+        void Remove() {
+            RegDeleteKeyExW(HKEY_LOCAL_MACHINE, (key + L"\\InprocServer32").c_str(), view, 0);
+            RegDeleteKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), view, 0);
+        }
+    };
+    ASSERT_EQ(S_OK, registerServer());
+    OtherViewServer other;
+
+    ASSERT_EQ(S_OK, unregisterServer());
+    EXPECT_FALSE(Exists(L"CLSID\\" + Guid(CLSID_clsQxAtomTables10A))) << "this view's class key goes";
+    EXPECT_EQ(Guid(CLSID_clsQxAtomTables10A), Value(L"AtomTables10.clsQxAtomTables10A\\CLSID"))
+        << "the other view's server still needs the ProgID";
+    EXPECT_FALSE(Exists(L"AtomTables10.clsQxAmtsAtomsA")) << "a ProgID whose class no view registers goes";
+    ASSERT_EQ(S_OK, unregisterServer()) << "unregistering again";
+    EXPECT_TRUE(Exists(L"AtomTables10.clsQxAtomTables10A")) << "and again the ProgID stays";
+
+    // Once the other view's server goes too, so does the ProgID.
+    other.Remove();
+    ASSERT_EQ(S_OK, unregisterServer());
+    EXPECT_FALSE(Exists(L"AtomTables10.clsQxAtomTables10A"));
 }

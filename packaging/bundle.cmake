@@ -13,12 +13,13 @@
 #   include/                       AtomTables10.h, AtomTables10_i.c, automation_base.h
 #   examples/                      the scripts, the C++ clients and an application manifest
 cmake_minimum_required(VERSION 3.25)
-foreach(var SOURCE_DIR VERSION OUT_DIR INCLUDE_DIR BUILD_x64 BUILD_x86 STRIP_x64 STRIP_x86)
+foreach(var SOURCE_DIR VERSION OUT_DIR INCLUDE_DIR BUILD_x64 BUILD_x86 STRIP_x64 STRIP_x86 REGISTRATION WIXL MSIBUILD)
   if(NOT DEFINED ${var})
     message(FATAL_ERROR "bundle.cmake: ${var} is not set")
   endif()
 endforeach()
 include(${CMAKE_CURRENT_LIST_DIR}/idl.cmake)
+include(${CMAKE_CURRENT_LIST_DIR}/installer.cmake)
 
 set(NAME AtomTables10-${VERSION})
 set(STAGE ${OUT_DIR}/stage)
@@ -109,6 +110,12 @@ foreach(lane x64 x86)
   write_assembly_manifest(${dir}/${LIBRARY_ASSEMBLY}.manifest library ${LIBRARY_ASSEMBLY} ${LIBRARY_VERSION} ${arch}
                           QxBedrock10.dll "")
 endforeach()
+
+# The installer packages, from the stripped DLLs above.
+file(STRINGS ${SOURCE_DIR}/resources/version.rc company REGEX "VALUE \"CompanyName\"")
+string(REGEX REPLACE ".*\"CompanyName\", *\"([^\"]*)\".*" "\\1" company "${company}")
+make_installers(OUT_DIR ${ROOT}/installers WXS_DIR ${OUT_DIR}/installer-sources STAGE ${ROOT} VERSION ${VERSION} LIBRARY_VERSION ${LIBRARY_VERSION}
+                MANUFACTURER "${company}" ENTRIES ${REGISTRATION} WIXL ${WIXL} MSIBUILD ${MSIBUILD})
 
 file(COPY ${INCLUDE_DIR}/AtomTables10.h ${INCLUDE_DIR}/AtomTables10_i.c ${SOURCE_DIR}/runtime/automation_base.h
      DESTINATION ${ROOT}/include)

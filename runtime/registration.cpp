@@ -1,5 +1,6 @@
 #include "registration.h"
 
+#include <optional>
 #include <string>
 
 #include "errors.h"
@@ -32,6 +33,12 @@ std::wstring GuidText(const GUID &guid) {
     wchar_t text[40] = {};
     StringFromGUID2(guid, text, 40);
     return text;
+}
+
+HRESULT CreateKey(HKEY root, const std::wstring &path) {
+    RegKey key;
+    return HRESULT_FROM_WIN32(
+        RegCreateKeyExW(root, path.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, key.Receive(), nullptr));
 }
 
 HRESULT SetValue(HKEY root, const std::wstring &path, const wchar_t *name, const std::wstring &value) {
@@ -93,13 +100,18 @@ HRESULT Register(const Server &server) {
 
         const std::wstring libid = GuidText(*server.libid);
         const std::wstring version = std::to_wstring(server.major) + L"." + std::to_wstring(server.minor);
+        // The library has no help file. Given no help folder, the automation library records the
+        // folder of the first DLL to register, which on 64-bit Windows is one architecture's folder
+        // in a key both share, and stale once that one is unregistered: the key stays without one.
+        RegDeleteKeyValueW(HKEY_CLASSES_ROOT, (L"TypeLib\\" + libid + L"\\" + version + L"\\HELPDIR").c_str(), nullptr);
         for (const CreatableClass &c : server.classes) {
             const std::wstring clsidKey = L"CLSID\\" + GuidText(*c.clsid);
             const std::wstring progId = ProgId(c);
+            // A key without a value where the key alone says it all (Programmable).
             const struct {
                 std::wstring key;
                 const wchar_t *name;
-                std::wstring value;
+                std::optional<std::wstring> value;
             } values[] = {
                 {clsidKey, nullptr, progId},
                 {clsidKey + L"\\InprocServer32", nullptr, path},
@@ -107,12 +119,12 @@ HRESULT Register(const Server &server) {
                 {clsidKey + L"\\ProgID", nullptr, progId},
                 {clsidKey + L"\\VERSION", nullptr, version},
                 {clsidKey + L"\\TypeLib", nullptr, libid},
-                {clsidKey + L"\\Programmable", nullptr, L""},
+                {clsidKey + L"\\Programmable", nullptr, std::nullopt},
                 {progId, nullptr, progId},
                 {progId + L"\\CLSID", nullptr, GuidText(*c.clsid)},
             };
             for (const auto &v : values) {
-                hr = SetValue(HKEY_CLASSES_ROOT, v.key, v.name, v.value);
+                hr = v.value ? SetValue(HKEY_CLASSES_ROOT, v.key, v.name, *v.value) : CreateKey(HKEY_CLASSES_ROOT, v.key);
                 if (FAILED(hr)) return hr;
             }
         }

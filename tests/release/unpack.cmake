@@ -61,6 +61,13 @@ foreach(example IN LISTS examples)
   expect(${example} ${SOURCE_DIR}/${example})
 endforeach()
 expect(examples/cpp/client.exe.manifest "")
+# The installer packages: the component's, and the stand-in library's in packages of their own.
+file(STRINGS ${SOURCE_DIR}/bedrock/QxBedrock10.rc library_version REGEX "^FILEVERSION ")
+string(REGEX REPLACE "^FILEVERSION +([0-9]+), *([0-9]+), *([0-9]+), *([0-9]+).*" "\\1.\\2.\\3.\\4" library_version "${library_version}")
+foreach(lane x64 x86)
+  expect(installers/AtomTables10-${VERSION}-${lane}.msi "")
+  expect(installers/QxBedrock10-standin-${library_version}-${lane}.msi "")
+endforeach()
 
 file(GLOB_RECURSE found RELATIVE ${UNPACKED} ${UNPACKED}/*)
 list(SORT found)

@@ -1,11 +1,14 @@
-' A script host of one architecture on 64-bit Windows: it gets the DLL of its own architecture
-' (the folder named on the command line, x64 or x86), whatever else is registered beside it.
-Dim lane, tables, name, atom, copied, text, folder
-lane = WScript.Arguments(0)
+' A script host of one architecture on 64-bit Windows: it gets the DLL of its own architecture,
+' from the folder named on the command line, whatever else is registered beside it.
+Dim expected, tables, name, atom, copied, text, folder
+expected = WScript.Arguments(0)
 Set tables = CreateObject("AtomTables10.clsQxAtomTables10A")
-Check Not tables Is Nothing, "CreateObject"
+If Err.Number <> 0 Then
+    WScript.Echo "FAIL CreateObject: error " & Err.Number & " (" & Err.Description & ")"
+    WScript.Quit 2
+End If
 
-name = "side by side from the " & lane & " script host"
+name = "side by side from a script host for " & expected
 atom = tables.AddAtomAmts(name)
 Check atom < 0, "a string atom comes back negative"
 copied = 0
@@ -16,5 +19,5 @@ Check tables.DeleteAtomAmts(atom) = 0, "deleted"
 
 folder = ""
 folder = tables.GetProStdProperties.Path
-Check LCase(Right(folder, Len(lane) + 1)) = "\" & lane, "the DLL comes from the " & lane & " folder: " & folder
+Check LCase(folder) = LCase(expected), "the DLL comes from " & expected & ", not " & folder
 Finish

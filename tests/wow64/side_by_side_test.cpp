@@ -3,13 +3,14 @@
 // its own architecture (system32 for the 64-bit one, syswow64 for the 32-bit one).
 //
 // The program is built for both architectures. Each build checks what its own architecture's
-// programs see (Registered.*, Unregistered.*). The 64-bit build also drives the whole sequence
-// (SideBySide.*): it registers and unregisters the two DLLs in every order and, after each step,
-// starts both architectures' builds of itself and both architectures' cscript to look.
+// programs see (Registered.*, Unregistered.*). The 64-bit build also drives the sequences: here
+// (SideBySide.*) it registers and unregisters the two DLLs in every order and, after each step,
+// starts both architectures' builds of itself and both architectures' cscript to look; the
+// installer packages have theirs (installer_test.cpp).
 //
-// Environment: ATOMTABLES_BUNDLE (the unpacked bundle), ATOMTABLES_WORK (a scratch folder),
-// ATOMTABLES_SIDE_BY_SIDE_x64 / _x86 (each architecture's build of this program) and
-// ATOMTABLES_SIDE_BY_SIDE_VBS (the script both cscripts run), all in Windows form.
+// Environment: drive.h; and ATOMTABLES_COMPONENT_FOLDER and ATOMTABLES_LIBRARY_FOLDER (where the
+// component and the common library should come from, when not the bundle's folder of this
+// architecture).
 #include <cstdio>
 #include <thread>
 
@@ -17,12 +18,21 @@
 #include "release/bundle_client.h"
 #include "support/client.h"
 #include "support/registry_snapshot.h"
+#include "wow64/drive.h"
 
 using namespace testing_support;
+using namespace wow64;
 
 namespace {
 
 bool SamePath(const std::wstring &a, const std::wstring &b) { return _wcsicmp(a.c_str(), b.c_str()) == 0; }
+
+// The folder this architecture's component (or common library) is registered from.
+std::wstring Folder(const wchar_t *variable) {
+    wchar_t folder[MAX_PATH] = {};
+    const DWORD length = GetEnvironmentVariableW(variable, folder, MAX_PATH);
+    return length > 0 && length < MAX_PATH ? std::wstring(folder, length) : bundle::LaneDir();
+}
 
 std::wstring LoadedFrom(const wchar_t *dll) {
     HMODULE module = GetModuleHandleW(dll);
@@ -31,8 +41,6 @@ std::wstring LoadedFrom(const wchar_t *dll) {
     GetModuleFileNameW(module, path, MAX_PATH);
     return path;
 }
-
-std::string Narrow(const std::wstring &text) { return std::string(text.begin(), text.end()); }
 
 // A name no other run uses, so that the atom tables of earlier runs cannot answer for this one.
 std::wstring UniqueName(const wchar_t *what) {
@@ -72,7 +80,7 @@ TEST(Registered, CreatedByProgIdFromThisArchitecturesFolder) {
     const std::wstring text = tables.GetName(static_cast<short>(atom), nullptr, &copied);
     EXPECT_EQ(expected, text.substr(0, copied));
     EXPECT_EQ(0, tables.Delete(static_cast<short>(atom)));
-    EXPECT_TRUE(SamePath(bundle::LaneDir() + L"\\AtomTables10.dll", LoadedFrom(L"AtomTables10.dll")))
+    EXPECT_TRUE(SamePath(Folder(L"ATOMTABLES_COMPONENT_FOLDER") + L"\\AtomTables10.dll", LoadedFrom(L"AtomTables10.dll")))
         << Narrow(LoadedFrom(L"AtomTables10.dll"));
 }
 
@@ -83,7 +91,7 @@ TEST(Registered, EarlyBoundThroughTheRegisteredTypeLibrary) {
     ASSERT_EQ(S_OK, LoadRegTypeLib(LIBID_AtomTables10, 1, 0, 0, &library));
     Bstr path;
     ASSERT_EQ(S_OK, QueryPathOfRegTypeLib(LIBID_AtomTables10, 1, 0, 0, path.Receive()));
-    EXPECT_TRUE(SamePath(bundle::LaneDir() + L"\\AtomTables10.dll", std::wstring(path.View()))) << Narrow(std::wstring(path.View()));
+    EXPECT_TRUE(SamePath(Folder(L"ATOMTABLES_COMPONENT_FOLDER") + L"\\AtomTables10.dll", std::wstring(path.View()))) << Narrow(std::wstring(path.View()));
     ComPtr<ITypeInfo> info;
     ASSERT_EQ(S_OK, library->GetTypeInfoOfGuid(IID__clsQxAtomTables10A, &info));
 
@@ -153,7 +161,7 @@ TEST(Registered, ReportsReachThisArchitecturesCommonLibrary) {
     tables.GetName(1, &size);
     EXPECT_EQ(S_OK, tables.Status());
     EXPECT_EQ(before + 1, reports());
-    EXPECT_TRUE(SamePath(bundle::LaneDir() + L"\\QxBedrock10.dll", LoadedFrom(L"QxBedrock10.dll")))
+    EXPECT_TRUE(SamePath(Folder(L"ATOMTABLES_LIBRARY_FOLDER") + L"\\QxBedrock10.dll", LoadedFrom(L"QxBedrock10.dll")))
         << "the report went to " << Narrow(LoadedFrom(L"QxBedrock10.dll"));
 }
 
@@ -168,25 +176,6 @@ TEST(Unregistered, TheClassIsUnknownToThisArchitecture) {
 }
 
 // --- The sequence, driven by the 64-bit build -------------------------------------------------
-
-std::wstring Environment(const wchar_t *name) {
-    wchar_t value[MAX_PATH * 2] = {};
-    const DWORD length = GetEnvironmentVariableW(name, value, MAX_PATH * 2);
-    return length > 0 && length < MAX_PATH * 2 ? std::wstring(value, length) : std::wstring();
-}
-
-const wchar_t *const kLanes[] = {L"x64", L"x86"};
-
-// A system program of one architecture: system32 holds the 64-bit ones, syswow64 the 32-bit ones.
-std::wstring SystemProgram(const std::wstring &lane, const wchar_t *name) {
-    wchar_t folder[MAX_PATH] = {};
-    if (lane == L"x64") {
-        GetSystemDirectoryW(folder, MAX_PATH);
-    } else {
-        GetSystemWow64DirectoryW(folder, MAX_PATH);
-    }
-    return std::wstring(folder) + L"\\" + name;
-}
 
 std::wstring Dll(const std::wstring &lane, const wchar_t *name) { return bundle::Root() + L"\\" + lane + L"\\" + name; }
 
@@ -233,27 +222,6 @@ protected:
             .exitCode;
     }
 
-    // Runs one architecture's build of this program on the tests for what it should see.
-    static void Look(const std::wstring &lane, bool registered, const std::string &when) {
-        const std::wstring journal = bundle::WorkDir() + L"\\QxBedrock10-" + lane + L".log";
-        SetEnvironmentVariableW(L"QXBEDROCK10_LOG", journal.c_str());
-        const bundle::Run run = bundle::RunProgram(Environment((L"ATOMTABLES_SIDE_BY_SIDE_" + lane).c_str()),
-                                                   registered ? L"--gtest_filter=Registered.*"
-                                                              : L"--gtest_filter=Unregistered.*");
-        EXPECT_EQ(0u, run.exitCode) << "the " << Narrow(lane) << " client " << when << ":\n" << run.output;
-        EXPECT_NE(std::string::npos, run.output.find(registered ? "[  PASSED  ] 4 tests." : "[  PASSED  ] 1 test."))
-            << "the " << Narrow(lane) << " client ran its tests " << when << ":\n" << run.output;
-    }
-
-    // The same architecture's cscript runs the side-by-side script, which finds its own DLL.
-    static void LookFromScript(const std::wstring &lane, const std::string &when) {
-        const bundle::Run run = bundle::RunProgram(SystemProgram(lane, L"cscript.exe"),
-                                                   L"//nologo " + bundle::Quoted(Environment(L"ATOMTABLES_SIDE_BY_SIDE_VBS")) +
-                                                       L" " + lane);
-        EXPECT_EQ(0u, run.exitCode) << Narrow(lane) << " cscript " << when << ":\n" << run.output;
-        EXPECT_NE(std::string::npos, run.output.find("checks passed")) << run.output;
-    }
-
     static Snapshot *before_;
 };
 Snapshot *SideBySide::before_ = nullptr;
@@ -267,17 +235,21 @@ TEST_P(SideBySide, EachArchitectureKeepsWorkingWhateverTheOtherDoes) {
         ASSERT_EQ(0u, Regsvr32(step)) << done;
         const bool changed = registered[step.lane] != (step.what == Step::Register);
         registered[step.lane] = step.what == Step::Register;
-        for (const wchar_t *lane : kLanes) Look(lane, registered[lane], done);
+        for (const wchar_t *lane : kLanes) EXPECT_TRUE(LookFromClient(lane, registered[lane], done));
         // Both script hosts once both are registered, and the one left after an unregistration
         // (where shared keys used to go with the other architecture).
         const bool both = registered[L"x64"] && registered[L"x86"];
         const bool one = registered[L"x64"] != registered[L"x86"];
-        if (changed && (both || (one && step.what == Step::Unregister)))
-            for (const wchar_t *lane : kLanes)
-                if (registered[lane]) LookFromScript(lane, done);
+        if (changed && (both || (one && step.what == Step::Unregister))) {
+            for (const wchar_t *lane : kLanes) {
+                if (registered[lane]) {
+                    EXPECT_TRUE(LookFromScript(lane, bundle::Root() + L"\\" + lane, done));
+                }
+            }
+        }
     }
     const Snapshot after = WholeClasses();
-    EXPECT_EQ(*before_, after) << "both views of the classes registry after " << Describe(GetParam()) << ":\n"
+    EXPECT_TRUE(*before_ == after) << "both views of the classes registry after " << Describe(GetParam()) << ":\n"
                                << Diff(*before_, after);
 }
 

@@ -6,7 +6,7 @@
 # uninstall handle it by the book; nothing runs DllRegisterServer.
 #
 #   make_installer(OUT <msi> WXS <WiX source to write> ARCH <x64|x86> VERSION <a.b.c.d> UPGRADE_CODE <guid> PRODUCT <name>
-#                  MANUFACTURER <name> FOLDER <folder under Program Files\<manufacturer>>
+#                  MANUFACTURER <name> FOLDER <folder under Program Files>
 #                  DLL <file name> SOURCE_x64 <file> SOURCE_x86 <file> ENTRIES <capture file>
 #                  WIXL <wixl> MSIBUILD <msibuild>)
 #
@@ -172,14 +172,11 @@ function(make_installer)
     endforeach()
     string(APPEND directories
 "      <Directory Id=\"${root}\">
-        <Directory Id=\"Manufacturer_${arch}\" Name=\"${manufacturer}\">
-          <Directory Id=\"INSTALLDIR_${arch}\" Name=\"${folder}\">
+        <Directory Id=\"INSTALLDIR_${arch}\" Name=\"${folder}\">
           <Component Id=\"File_${arch}\" Guid=\"${guid}\" Win64=\"${win64}\">
             <File Id=\"${arg_DLL}_${arch}\" Name=\"${arg_DLL}\" Source=\"${source}\" KeyPath=\"yes\"/>
-            <RemoveFolder Id=\"RemoveManufacturer_${arch}\" Directory=\"Manufacturer_${arch}\" On=\"uninstall\"/>
           </Component>
-${rows}          </Directory>
-        </Directory>
+${rows}        </Directory>
       </Directory>
 ")
   endforeach()
@@ -229,11 +226,6 @@ ${features}  </Product>
   if(NOT status EQUAL 0)
     message(FATAL_ERROR "installer: wixl failed for ${arg_OUT}:\n${output}")
   endif()
-  # The manufacturer's folder goes with the last of its products (wixl puts every RemoveFolder in
-  # its component's own folder).
-  foreach(arch IN LISTS archs)
-    list(APPEND queries "UPDATE `RemoveFile` SET `DirProperty` = 'Manufacturer_${arch}' WHERE `FileKey` = 'RemoveManufacturer_${arch}'")
-  endforeach()
   # A key alone: created when its component is installed, removed with it (name "*").
   foreach(row IN LISTS key_rows)
     string(REPLACE "|" ";" row "${row}")

@@ -9,6 +9,7 @@
 #include "QxBedrock10.h"
 #include "bundle_client.h"
 #include "support/client.h"
+#include "support/registry_snapshot.h"
 
 using namespace testing_support;
 
@@ -197,6 +198,50 @@ TEST(Uninstalled, NothingOfTheBundleIsLeft) {
     for (const CLSID *clsid : kLibraryClasses) EXPECT_FALSE(bundle::RegistryKeyExists(HKEY_CLASSES_ROOT, L"CLSID\\" + Guid(*clsid)));
     EXPECT_FALSE(bundle::RegistryKeyExists(HKEY_CLASSES_ROOT, L"TypeLib\\" + Guid(LIBID_AtomTables10)));
     EXPECT_FALSE(bundle::RegistryKeyExists(HKEY_CLASSES_ROOT, L"TypeLib\\" + Guid(LIBID_QxBedrock10)));
+}
+
+// The bundle's installer package for this architecture's Windows, once the regsvr32 installation is
+// gone: on 32-bit Windows it writes what regsvr32 writes for the installed files and takes all of it
+// away again; the package for 32-bit Windows refuses 64-bit Windows.
+TEST(Package, ForThisWindows) {
+    const std::wstring installers = bundle::Root() + L"\\installers\\";
+    auto find = [&](const wchar_t *pattern) {
+        WIN32_FIND_DATAW found{};
+        HANDLE search = FindFirstFileW((installers + pattern).c_str(), &found);
+        EXPECT_NE(INVALID_HANDLE_VALUE, search) << "no " << std::string(pattern, pattern + wcslen(pattern));
+        if (search != INVALID_HANDLE_VALUE) FindClose(search);
+        return installers + found.cFileName;
+    };
+    const std::wstring component = find(L"AtomTables10-*-x86.msi"), library = find(L"QxBedrock10-standin-*-x86.msi");
+    auto msiexec = [](const std::wstring &arguments) {
+        return bundle::RunSystemProgram(L"msiexec.exe", arguments + L" /qn").exitCode;
+    };
+    if (sizeof(void *) == 8) {
+        EXPECT_EQ(static_cast<DWORD>(ERROR_INSTALL_FAILURE), msiexec(L"/i " + bundle::Quoted(component)))
+            << "the package for 32-bit Windows installs on 64-bit Windows";
+        return;
+    }
+    const Snapshot before = WholeClasses();
+    ASSERT_EQ(0u, msiexec(L"/i " + bundle::Quoted(library)));
+    ASSERT_EQ(0u, msiexec(L"/i " + bundle::Quoted(component)));
+    wchar_t programFiles[MAX_PATH] = {};
+    GetEnvironmentVariableW(L"ProgramFiles", programFiles, MAX_PATH);
+    const std::wstring folders[] = {std::wstring(programFiles) + L"\\QxBedrock10 stand-in",
+                                    std::wstring(programFiles) + L"\\AtomTables10"};
+    const std::wstring dlls[] = {folders[0] + L"\\QxBedrock10.dll", folders[1] + L"\\AtomTables10.dll"};
+    const Snapshot installed = WholeClasses();
+    for (const std::wstring &dll : dlls) ASSERT_EQ(0u, bundle::Regsvr32(L"/u " + bundle::Quoted(dll)));
+    EXPECT_TRUE(before == WholeClasses()) << Diff(before, WholeClasses());
+    for (const std::wstring &dll : dlls) ASSERT_EQ(0u, bundle::Regsvr32(bundle::Quoted(dll)));
+    EXPECT_TRUE(installed == WholeClasses()) << "the package and regsvr32 differ:\n" << Diff(installed, WholeClasses());
+    const bundle::Run script = bundle::RunSystemProgram(L"cscript.exe", L"//nologo " + bundle::Quoted(bundle::Root() + L"\\examples\\atoms.vbs"));
+    EXPECT_NE(std::string::npos, script.output.find("checks passed")) << script.output;
+
+    ASSERT_EQ(0u, msiexec(L"/x " + bundle::Quoted(component)));
+    ASSERT_EQ(0u, msiexec(L"/x " + bundle::Quoted(library)));
+    EXPECT_TRUE(before == WholeClasses()) << "residue:\n" << Diff(before, WholeClasses());
+    for (const std::wstring &folder : folders)
+        EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(folder.c_str())) << "left in Program Files";
 }
 
 } // namespace

@@ -6,15 +6,20 @@ void Walk(HKEY root, const std::wstring &path, Snapshot &out, REGSAM view, const
     HKEY key;
     if (RegOpenKeyExW(root, path.empty() ? nullptr : path.c_str(), 0, KEY_READ | view, &key) != ERROR_SUCCESS) return;
     RegistryValues &values = out[label.empty() ? path : label + L"\\" + path];
+    // One call per value where the data fits, which it nearly always does: under Wine every call
+    // is a round trip to the server, and a whole classes registry has tens of thousands of keys.
     std::vector<wchar_t> name(16384);
-    std::vector<BYTE> data;
+    std::vector<BYTE> data(4096);
     for (DWORD i = 0;; ++i) {
-        DWORD nameLength = static_cast<DWORD>(name.size()), type = 0, size = 0;
-        if (RegEnumValueW(key, i, name.data(), &nameLength, nullptr, &type, nullptr, &size) != ERROR_SUCCESS) break;
-        data.assign(size, 0);
-        nameLength = static_cast<DWORD>(name.size());
-        RegEnumValueW(key, i, name.data(), &nameLength, nullptr, &type, data.data(), &size);
-        values[std::wstring(name.data(), nameLength)] = {type, data};
+        DWORD nameLength = static_cast<DWORD>(name.size()), type = 0, size = static_cast<DWORD>(data.size());
+        LSTATUS status = RegEnumValueW(key, i, name.data(), &nameLength, nullptr, &type, data.data(), &size);
+        if (status == ERROR_MORE_DATA) {
+            data.resize(size);
+            nameLength = static_cast<DWORD>(name.size());
+            status = RegEnumValueW(key, i, name.data(), &nameLength, nullptr, &type, data.data(), &size);
+        }
+        if (status != ERROR_SUCCESS) break;
+        values[std::wstring(name.data(), nameLength)] = {type, std::vector<BYTE>(data.begin(), data.begin() + size)};
     }
     std::vector<std::wstring> children;
     for (DWORD i = 0;; ++i) {

@@ -75,7 +75,9 @@ Sub TakeCensus()
         text = tables.GlobalGetAtomNameAmts(atom, 255, copied)
         If copied > 0 Then
             text = Left(text, copied)
-            length = InStr(text, Chr(0))       ' a name whose ANSI form is longer than its characters
+            ' The count is of ANSI bytes: for a name of double-byte characters the cut goes past
+            ' its end, so cut it at its terminator too.
+            length = InStr(text, Chr(0))
             If length > 0 Then text = Left(text, length - 1)
             atoms(count) = atom
             names(count) = text
@@ -108,8 +110,8 @@ Sub WarnIfFull()
     End If
 End Sub
 
-' The names added since the snapshot and the names gone from it.
-Sub ReportChanges(snapshot, path)
+' The names added since the earlier census (a dictionary from ReadSnapshot) and the names gone from it.
+Sub ReportChanges(earlier, path)
     Dim present, i, keys, addedAtoms, addedNames, addedShapes, goneAtoms, goneNames, goneShapes, added, gone, groups
     Set present = CreateObject("Scripting.Dictionary")
     present.CompareMode = vbTextCompare
@@ -117,10 +119,10 @@ Sub ReportChanges(snapshot, path)
         If Not present.Exists(names(i)) Then present.Add names(i), atoms(i)
     Next
     ReDim addedAtoms(count), addedNames(count), addedShapes(count)
-    ReDim goneAtoms(snapshot.Count), goneNames(snapshot.Count), goneShapes(snapshot.Count)
+    ReDim goneAtoms(earlier.Count), goneNames(earlier.Count), goneShapes(earlier.Count)
     added = 0
     For i = 0 To count - 1
-        If Not snapshot.Exists(names(i)) Then
+        If Not earlier.Exists(names(i)) Then
             addedAtoms(added) = atoms(i)
             addedNames(added) = names(i)
             addedShapes(added) = shapes(i)
@@ -128,10 +130,10 @@ Sub ReportChanges(snapshot, path)
         End If
     Next
     gone = 0
-    keys = snapshot.Keys
-    For i = 0 To snapshot.Count - 1
+    keys = earlier.Keys
+    For i = 0 To earlier.Count - 1
         If Not present.Exists(keys(i)) Then
-            goneAtoms(gone) = snapshot.Item(keys(i))
+            goneAtoms(gone) = earlier.Item(keys(i))
             goneNames(gone) = keys(i)
             goneShapes(gone) = GroupOf(keys(i))
             gone = gone + 1
@@ -410,7 +412,7 @@ Sub ReadArguments()
             csvPath = Mid(argument, 6)
         ElseIf Left(lower, 9) = "/compare:" And Len(argument) > 9 Then
             comparePath = Mid(argument, 10)
-        ElseIf Left(lower, 5) = "/top:" And IsNumeric(Mid(argument, 6)) Then
+        ElseIf Left(lower, 5) = "/top:" And IsCount(Mid(argument, 6)) Then
             top = CLng(Mid(argument, 6))
         Else
             WScript.Echo "atom_census: unknown argument " & argument
@@ -419,6 +421,12 @@ Sub ReadArguments()
         End If
     Next
 End Sub
+
+' A whole number from 1 to the table's size.
+Function IsCount(text)
+    IsCount = False
+    If IsNumeric(text) Then IsCount = CDbl(text) >= 1 And CDbl(text) <= TABLE_LIMIT And CDbl(text) = Int(CDbl(text))
+End Function
 
 Sub Fatal(text)
     WScript.Echo "atom_census: " & text

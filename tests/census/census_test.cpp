@@ -519,7 +519,7 @@ TEST_F(Census, ReportsATableAtAndNearItsLimit) {
     fill.DeleteLast(kFreed);
     const Table nearly = Walk();
     ASSERT_GE(nearly.size(), kNearlyFull);
-    const Report nearLimit = RunCensus(L"");
+    const Report nearLimit = RunCensus(L"/top:1");
     EXPECT_EQ(0u, nearLimit.exitCode) << nearLimit.raw;
     ASSERT_GE(nearLimit.lines.size(), 2u) << nearLimit.raw;
     EXPECT_EQ(UsageLine(nearly.size()), nearLimit.lines[0]);
@@ -527,21 +527,27 @@ TEST_F(Census, ReportsATableAtAndNearItsLimit) {
               nearLimit.lines[1]);
     groups = nearLimit.Find(L"");
     ASSERT_NE(nullptr, groups) << nearLimit.raw;
-    ASSERT_FALSE(groups->groups.empty());
+    ASSERT_EQ(1u, groups->groups.size()) << "/top:1 shows one group";
     EXPECT_EQ(fill.Count(), groups->groups[0].size);
+    const std::wstring others = std::to_wstring(nearly.size() - fill.Count()) + L" names (/all lists every group and name)";
+    EXPECT_TRUE(groups->rest.size() > others.size() &&
+                groups->rest.compare(groups->rest.size() - others.size(), others.size(), others) == 0)
+        << Narrow(groups->rest);
 }
 
 // What the census refuses: an unknown argument, a file that is not a snapshot, one that is not there.
 TEST_F(Census, RefusesWhatItCannotUse) {
-    Report report = RunCensus(L"/everything");
-    EXPECT_EQ(2u, report.exitCode) << report.raw;
-    EXPECT_TRUE(report.Has(L"atom_census: unknown argument /everything")) << report.raw;
+    for (const wchar_t *argument : {L"/everything", L"/top:0"}) {
+        const Report report = RunCensus(argument);
+        EXPECT_EQ(2u, report.exitCode) << report.raw;
+        EXPECT_TRUE(report.Has(std::wstring(L"atom_census: unknown argument ") + argument)) << report.raw;
+    }
 
     FILE *file = _wfopen((bundle::WorkDir() + L"\\not-a-census.csv").c_str(), L"wb");
     ASSERT_NE(nullptr, file);
     std::fputs("a,b\r\n1,2\r\n", file);
     std::fclose(file);
-    report = RunCensus(L"/compare:not-a-census.csv");
+    Report report = RunCensus(L"/compare:not-a-census.csv");
     EXPECT_EQ(1u, report.exitCode) << report.raw;
     EXPECT_TRUE(report.Has(L"atom_census: not-a-census.csv is not a census file")) << report.raw;
 

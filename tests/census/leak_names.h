@@ -1,6 +1,5 @@
-// The names of a leak, as the census's tests make one: a printf format with one %u (any width)
-// stands for `count` names, numbered from 1. Shared by the leaky program, which adds them, and the
-// tests, which know from it what the census must find.
+// The names of a leak: a printf format with one %u stands for `count` names, numbered from 1. The
+// leaky program adds them; the tests know from the same pattern what the census must find.
 #pragma once
 
 #include <cwchar>

@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
 # The release bundle: installs what it needs, builds the component for x64 and, in a companion build,
-# for x86, and writes dist/AtomTables10-<version>.zip (both architectures; see packaging/).
+# for x86, and writes dist/AtomTables10-<version>.zip (both architectures and the installer packages;
+# see packaging/). The packages' registry tables are recorded from the DLLs' own registration in a
+# Wine prefix that runs both architectures, so the set-up of the 32-bit side comes first.
 #   scripts/bundle.sh            build/x64 (as scripts/build.sh configures it), the bundle only
 #   scripts/bundle.sh --check    also builds the tests and runs the bundle's own: unpacked into a fresh
 #                                Wine prefix, used without registration, registered, its examples
-#                                run, bad installations looked at, unregistered
+#                                run, bad installations looked at, unregistered, its package installed
 # ATOMTABLES_BUILD_DIR names another build folder.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -17,6 +19,7 @@ case ${1:-} in
 esac
 
 bash "$root/scripts/setup.sh"
+bash "$root/scripts/setup-x86-lane.sh"
 if [ ! -f "$build/build.ninja" ]; then
   cmake -S "$root" -B "$build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-x86_64-w64-mingw32.cmake" >/dev/null
 fi
@@ -28,6 +31,11 @@ else
 fi
 
 mkdir -p "$root/dist"
-zip=$(ls "$build"/dist/AtomTables10-*.zip)
-cp "$zip" "$root/dist/"
-echo "dist/$(basename "$zip")"
+shopt -s nullglob
+zips=("$build"/dist/AtomTables10-*.zip)
+if [ ${#zips[@]} -ne 1 ]; then
+  echo "bundle.sh: expected one bundle in $build/dist, found ${#zips[@]}" >&2
+  exit 1
+fi
+cp "${zips[0]}" "$root/dist/"
+echo "dist/${zips[0]##*/}"

@@ -8,18 +8,18 @@ lanes=("$@")
 [ ${#lanes[@]} -gt 0 ] || lanes=(x64 x86 wow64)
 
 bash "$root/scripts/setup.sh"
-# x86 and wow64 run 32-bit code: one set-up for both.
-case " ${lanes[*]} " in
-  *" x86 "*|*" wow64 "*) bash "$root/scripts/setup-x86-lane.sh" ;;
-esac
+# The x86 and wow64 lanes run 32-bit code, and every lane's build records the registration of both
+# architectures' DLLs for the installer packages: one set-up of the 32-bit side for all.
+bash "$root/scripts/setup-x86-lane.sh"
 bash "$root/scripts/build.sh" "${lanes[@]}"
 
 status=0
 for lane in "${lanes[@]}"; do
   echo "=== $lane lane ==="
   start=$(date +%s)
-  # shellcheck disable=SC2086
-  if ! xvfb-run -a ctest --test-dir "$root/build/$lane" --output-on-failure ${CTEST_ARGS:-}; then
+  # CTEST_ARGS is a list of ctest arguments, split at spaces.
+  read -r -a ctest_args <<<"${CTEST_ARGS:-}"
+  if ! xvfb-run -a ctest --test-dir "$root/build/$lane" --output-on-failure "${ctest_args[@]}"; then
     status=1
   fi
   echo "=== $lane lane: $(( $(date +%s) - start )) s ==="

@@ -1,12 +1,12 @@
-// typelib-reference: writes the README's reference of every class and member from a type library,
-// so that the members are described once, in the IDL, and the README follows from the build.
+// typelib-reference: writes the reference of every class and member (docs/reference.md) from a type
+// library, so that the members are described once, in the IDL, and the reference follows from the build.
 //
 //   typelib-reference <type library: a .tlb, or a DLL that embeds one> <output .md>
 //
 // It reads what the type library holds: the coclasses with their flags and default interfaces, each
 // member's kind, dispatch identifier, parameters and result, its help string, and what the member
 // does when it fails (the custom data the IDL attaches with ON_FAILURE). The output is UTF-8 with
-// LF line ends, the whole "## Reference" section of the README.
+// LF line ends, the whole page.
 #include <windows.h>
 #include <oleauto.h>
 #include <shellapi.h>
@@ -244,7 +244,7 @@ ComPtr<ITypeInfo> VtableView(ITypeInfo *info) {
 void WriteClass(Writer &w, ITypeInfo *coclass, const std::wstring &libraryName) {
     TypeAttr attr(coclass);
     const Doc doc = DocOf(coclass, MEMBERID_NIL);
-    w.Line(L"### " + doc.name);
+    w.Line(L"## " + doc.name);
     w.Line();
     if (!doc.help.empty()) {
         w.Line(doc.help);
@@ -294,7 +294,7 @@ void WriteClass(Writer &w, ITypeInfo *coclass, const std::wstring &libraryName) 
 void WriteEnum(Writer &w, ITypeInfo *info) {
     TypeAttr attr(info);
     const Doc doc = DocOf(info, MEMBERID_NIL);
-    w.Line(L"### " + doc.name + L" (enumeration)");
+    w.Line(L"## " + doc.name + L" (enumeration)");
     w.Line();
     if (!doc.help.empty()) {
         w.Line(doc.help);
@@ -322,9 +322,9 @@ std::wstring Reference(ITypeLib *library) {
     const std::wstring libraryName(name.View());
 
     Writer w;
-    w.Line(L"## Reference");
+    w.Line(L"# Reference");
     w.Line();
-    w.Line(L"<!-- Generated from the type library by tools/typelib-reference: edit the IDL, not this section. -->");
+    w.Line(L"<!-- Generated from the type library by tools/typelib-reference: edit the IDL, not this page. -->");
     w.Line();
     w.Line(L"Type library `" + libraryName + L"` " + std::to_wstring(major) + L"." + std::to_wstring(minor) +
            L", LIBID `" + GuidText(libid) + L"`: " + std::wstring(help.View()) + L".");
@@ -334,7 +334,7 @@ std::wstring Reference(ITypeLib *library) {
            L"from `AtomTables10.h`, where every member returns an `HRESULT` and delivers its result through "
            L"a last out-parameter. Types: Integer is 16-bit (`short`), Long 32-bit (`long`), String a `BSTR`, "
            L"Object an `IDispatch*`. In-out parameters are passed by reference: see "
-           L"[How arguments are taken](#how-arguments-are-taken).");
+           L"[How arguments are taken](scripts.md#how-arguments-are-taken).");
     w.Line();
 
     const UINT count = library->GetTypeInfoCount();
@@ -352,7 +352,7 @@ std::wstring Reference(ITypeLib *library) {
         }
     }
     std::wstring text = w.Text();
-    // One blank line at most at the end: the README's next section follows.
+    // The page ends with one line end.
     while (text.size() >= 2 && text.ends_with(L"\n\n")) text.pop_back();
     return text;
 }

@@ -50,12 +50,29 @@ struct Options {
     std::wstring machine;  // CPU model and cores, as the host reports them
     std::wstring wine;     // Wine's version
     std::wstring arch = L"x64";
+    std::wstring loadFile; // the host's load averages (Linux /proc/loadavg through Wine's Z:), if given
     bool quick = false;    // fewer and shorter rounds, for trying things out
 };
 
 // --- The paths -----------------------------------------------------------------------------------
-enum Path { kFloor, kVtable, kInvoke, kNamesInvoke, kPathCount };
+// Two floors and the paths a client takes. kFloor: the kernel32 function alone, its argument
+// already in the platform's form. kContract: the least any implementation of the member's contract
+// does (the caller's wide name converted to the ANSI code page plus the call; for a name read, the
+// call, its ANSI buffer converted back and the 255-character string the caller receives); for the
+// members whose arguments are numbers it is the kernel32 call itself and is not timed twice.
+enum Path { kFloor, kContract, kVtable, kInvoke, kNamesInvoke, kPathCount };
 const wchar_t *PathTitle(int path);
+
+// --- The contract floor's conversions (the platform's converters, as any implementation uses them) -
+// Room for the ANSI form of a name of up to 255 characters in any ANSI code page (three bytes a
+// character at most) and its terminator.
+constexpr int kAnsiNameBytes = 3 * 255 + 1;
+// Converts `length` characters of a wide name into `out` (kAnsiNameBytes) and terminates it; the
+// bytes written, 0 on failure.
+int NarrowName(const wchar_t *name, int length, char *out);
+// Converts `length` ANSI bytes back to UTF-16 into `out` (room for `length` characters); the
+// characters written, 0 on failure.
+int WidenBytes(const char *bytes, int length, wchar_t *out);
 
 // One measured case: a member with one kind of argument, along every path.
 struct Case {
@@ -67,12 +84,15 @@ struct Case {
     struct Batch {
         std::function<void(int)> setup, run, teardown; // untimed, timed, untimed
     } paths[kPathCount];
-    std::vector<double> ns[kPathCount];    // ns per call, one value per round
-    std::vector<double> ratio[kPathCount]; // the path's time over the floor's in the same round
+    std::vector<double> ns[kPathCount];       // ns per call, one value per round
+    std::vector<double> ratio[kPathCount];    // the path's time over the contract floor's in the same round
+    std::vector<double> rawRatio[kPathCount]; // the path's time over the kernel32 call's in the same round
+    // Whether the contract floor is the kernel32 call itself (no kContract batch of its own).
+    bool ContractIsRaw() const { return !paths[kContract].run; }
     // The same call in a VBScript loop (empty loop subtracted), when the script measures it.
     std::wstring scriptKey;
     Stats scriptNet;
-    // Which targets apply: the vtable ratio limit (0: none).
+    // Which targets apply: the vtable ratio limit, to the contract floor (0: none).
     double vtableTarget = 0;
 };
 
@@ -143,6 +163,9 @@ struct Report {
     ThreadResults threads;
     int localRounds = 0, globalRounds = 0;
     std::wstring started;
+    // The host's 1-minute load average at the start and at the end (-1: unknown), and the cores.
+    double loadStart = -1, loadEnd = -1;
+    int cores = 0;
 };
 // Writes latest.md and latest.dat into options.outDir and returns the markdown.
 std::string WriteReport(const Report &report);

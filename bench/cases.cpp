@@ -1,18 +1,32 @@
-// The per-call cases: every atom member, with names and atoms that exist and that do not, along
-// the four paths a C++ program can take (the raw kernel32 call, the vtable, Invoke by identifier,
-// GetIDsOfNames + Invoke).
+// The per-call cases: every atom member, with names and atoms that exist and that do not, against
+// two floors (the raw kernel32 call; the least the member's contract costs) and along the paths a
+// C++ program can take (the vtable, Invoke by identifier, GetIDsOfNames + Invoke).
 #include <algorithm>
 #include <cstdio>
 #include <string>
 
 #include "bench.h"
+#include "modules/basQxAtomTables10A.h"
 #include "runtime/arguments.h"
 
 namespace bench {
 
 long g_failures = 0;
 
+int NarrowName(const wchar_t *name, int length, char *out) {
+    const int n = WideCharToMultiByte(CP_ACP, 0, name, length, out, kAnsiNameBytes - 1, nullptr, nullptr);
+    out[n > 0 ? n : 0] = '\0';
+    return n;
+}
+
+int WidenBytes(const char *bytes, int length, wchar_t *out) {
+    return MultiByteToWideChar(CP_ACP, 0, bytes, length, out, length);
+}
+
 namespace {
+
+// The name readers' buffer: 255 characters, all of which the caller receives.
+constexpr int kReadLength = static_cast<int>(basQxAtomTables10A::kNameBufferLength);
 
 constexpr WORD kMethodGet = DISPATCH_METHOD | DISPATCH_PROPERTYGET;
 
@@ -163,6 +177,13 @@ Case FixedName(Component &component, Names &names, bool exists, bool adds, int c
     c.paths[kFloor].run = [nameA](int n) {
         for (int i = 0; i < n; ++i) Keep(Api::Raw(nameA));
     };
+    c.paths[kContract].run = [slot](int n) {
+        char bytes[kAnsiNameBytes];
+        for (int i = 0; i < n; ++i) {
+            if (NarrowName(*slot, static_cast<int>(SysStringLen(*slot)), bytes) <= 0) ++g_failures;
+            Keep(Api::Raw(bytes));
+        }
+    };
     c.paths[kVtable].run = [object, slot](int n) {
         for (int i = 0; i < n; ++i) {
             LONG r = 0;
@@ -196,6 +217,14 @@ Case FreshNames(Component &component, Names &names, int calls, bool global) {
     c.paths[kFloor].run = [t](int n) {
         for (int i = 0; i < n; ++i) t->atoms[static_cast<size_t>(i)] = Api::Raw(t->freshA[static_cast<size_t>(i)].c_str());
     };
+    c.paths[kContract].run = [t](int n) {
+        char bytes[kAnsiNameBytes];
+        for (int i = 0; i < n; ++i) {
+            const BSTR name = t->fresh[static_cast<size_t>(i)].Get();
+            if (NarrowName(name, static_cast<int>(SysStringLen(name)), bytes) <= 0) ++g_failures;
+            t->atoms[static_cast<size_t>(i)] = Api::Raw(bytes);
+        }
+    };
     c.paths[kVtable].run = [object, t](int n) {
         for (int i = 0; i < n; ++i) {
             LONG r = 0;
@@ -222,7 +251,8 @@ Case FreshNames(Component &component, Names &names, int calls, bool global) {
 enum class DeleteKind { Reference, Last, Missing };
 
 // A deleting member: one of several references to an atom, the last reference (the atom goes), or
-// an atom number that names nothing. The untimed setup adds what the batch deletes.
+// an atom number that names nothing. The untimed setup adds what the batch deletes. The argument
+// is a number: the contract floor is the kernel32 call.
 template <class Api, class Add>
 Case Deletes(Component &component, Names &names, DeleteKind kind, int calls, bool global) {
     const wchar_t *variant = kind == DeleteKind::Reference ? L"existing atom, one of several references"
@@ -275,7 +305,9 @@ Case Deletes(Component &component, Names &names, DeleteKind kind, int calls, boo
 }
 
 // A name-reading member with its optional arguments omitted: the component offers the platform its
-// 255-character buffer, so the floor is the platform call with a 255-byte buffer.
+// 255-character buffer, so the floor is the platform call with a 255-byte buffer. The contract
+// returns the whole buffer as a new string: its floor adds the buffer converted back to UTF-16 and
+// the 255-character string allocated (and freed, as the caller does).
 template <class Api>
 Case Reads(Component &component, Names &names, bool exists, int calls, bool global) {
     Case c = NewCase(Api::kMember, exists ? L"existing atom" : L"missing atom", Api::kPlatform, global, calls, 2.0);
@@ -284,8 +316,21 @@ Case Reads(Component &component, Names &names, bool exists, int calls, bool glob
     auto byName = std::make_shared<Late>(component.dispatch.Get(), Api::kMember, true);
     const ATOM target = exists ? names.existingAtom : names.missingAtom;
     c.paths[kFloor].run = [target](int n) {
-        char buffer[256];
-        for (int i = 0; i < n; ++i) Keep(Api::Raw(target, buffer, 255));
+        char buffer[kReadLength + 1];
+        for (int i = 0; i < n; ++i) Keep(Api::Raw(target, buffer, kReadLength));
+    };
+    c.paths[kContract].run = [target](int n) {
+        char buffer[kReadLength + 1];
+        std::fill_n(buffer, kReadLength + 1, ' ');
+        wchar_t wide[kReadLength];
+        for (int i = 0; i < n; ++i) {
+            const UINT copied = Api::Raw(target, buffer, kReadLength);
+            const int length = WidenBytes(buffer, kReadLength, wide);
+            if (length <= 0) ++g_failures;
+            const Bstr result(std::wstring_view(wide, static_cast<size_t>(length > 0 ? length : 0)));
+            if (!result.Allocated()) ++g_failures;
+            Keep(copied + result.Length());
+        }
     };
     c.paths[kVtable].run = [object, target](int n) {
         for (int i = 0; i < n; ++i) {
@@ -315,7 +360,7 @@ Case Reads(Component &component, Names &names, bool exists, int calls, bool glob
 
 Case Init(Component &component, int calls) {
     // The platform's InitAtomTable only reads a static once the table exists: a few ns, so no
-    // wrapper can come near its floor; no target applies.
+    // wrapper can come near its floor; no target applies. The contract floor is the kernel32 call.
     Case c = NewCase(L"InitAtomTableAmts", L"size 37", L"InitAtomTable", false, calls, 0);
     _clsQxAtomTables10A *object = component.object.Get();
     auto byId = std::make_shared<Late>(component.dispatch.Get(), L"InitAtomTableAmts", false);
@@ -352,7 +397,8 @@ Case Init(Component &component, int calls) {
 
 const wchar_t *PathTitle(int path) {
     switch (path) {
-    case kFloor: return L"kernel32 (floor)";
+    case kFloor: return L"kernel32 call";
+    case kContract: return L"contract floor";
     case kVtable: return L"vtable";
     case kInvoke: return L"Invoke by DISPID";
     case kNamesInvoke: return L"GetIDsOfNames + Invoke";
@@ -430,6 +476,7 @@ void RunCases(std::vector<Case> &cases, int rounds) {
     for (Case &c : cases) {
         // One untimed pass first: binds the platform functions and warms every path.
         for (auto &p : c.paths) {
+            if (!p.run) continue;
             if (p.setup) p.setup(c.calls);
             p.run(c.calls);
             if (p.teardown) p.teardown(c.calls);
@@ -439,6 +486,7 @@ void RunCases(std::vector<Case> &cases, int rounds) {
             for (int k = 0; k < kPathCount; ++k) {
                 const int path = (k + round) % kPathCount;
                 auto &p = c.paths[path];
+                if (!p.run) continue;
                 if (p.setup) p.setup(c.calls);
                 const long long start = Ticks();
                 p.run(c.calls);
@@ -446,9 +494,11 @@ void RunCases(std::vector<Case> &cases, int rounds) {
                 if (p.teardown) p.teardown(c.calls);
                 ns[path] = NsBetween(start, end) / c.calls;
             }
+            if (c.ContractIsRaw()) ns[kContract] = ns[kFloor];
             for (int path = 0; path < kPathCount; ++path) {
                 c.ns[path].push_back(ns[path]);
-                c.ratio[path].push_back(ns[kFloor] > 0 ? ns[path] / ns[kFloor] : 0);
+                c.ratio[path].push_back(ns[kContract] > 0 ? ns[path] / ns[kContract] : 0);
+                c.rawRatio[path].push_back(ns[kFloor] > 0 ? ns[path] / ns[kFloor] : 0);
             }
         }
     }

@@ -1,11 +1,14 @@
-// The benchmark program (see README, "Benchmarks"; bench/run.sh builds and runs it under Wine):
-// what a call into the atom tables costs along every path a client can take, against the
-// platform's own floor, plus the component's memory and its behaviour under two threads.
+// The benchmark program (see docs/benchmarks.md; bench/run.sh builds and runs it under Wine):
+// what a call into the atom tables costs along every path a client can take, against two floors
+// (the bare kernel32 call, and the least the member's contract costs), plus the component's memory
+// and its behaviour under two threads.
 //
 //   atomtables_bench --out <dir> --script <bench.vbs> [--machine <text>] [--wine <text>]
-//                    [--arch <x64|x86>] [--quick]
+//                    [--arch <x64|x86>] [--load <loadavg file>] [--quick]
 #include <algorithm>
 #include <cstdio>
+#include <filesystem>
+#include <fstream>
 
 #include "bench.h"
 
@@ -66,6 +69,7 @@ bool ParseOptions(int argc, wchar_t **argv, Options &options) {
         else if (arg == L"--machine") { if (!value(options.machine)) return false; }
         else if (arg == L"--wine") { if (!value(options.wine)) return false; }
         else if (arg == L"--arch") { if (!value(options.arch)) return false; }
+        else if (arg == L"--load") { if (!value(options.loadFile)) return false; }
         else if (arg == L"--quick") options.quick = true;
         else return false;
     }
@@ -80,10 +84,23 @@ std::wstring NowUtc() {
     return text;
 }
 
+// The first figure of a Linux load-average file (the 1-minute average), or -1.
+double ReadLoad(const std::wstring &file) {
+    if (file.empty()) return -1;
+    std::ifstream in{std::filesystem::path(file)};
+    double load = -1;
+    if (!(in >> load)) return -1;
+    return load;
+}
+
 int Run(const Options &options) {
     Report report;
     report.options = options;
     report.started = NowUtc();
+    report.loadStart = ReadLoad(options.loadFile);
+    SYSTEM_INFO system;
+    GetSystemInfo(&system);
+    report.cores = static_cast<int>(system.dwNumberOfProcessors);
     // Ahead of everything else: nothing else of this process may run on the measured thread.
     SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_ABOVE_NORMAL);
 
@@ -123,6 +140,7 @@ int Run(const Options &options) {
     report.script = RunScript(options);
     if (!report.script.ran) std::fprintf(stderr, "bench: VBScript loops: %s\n", Utf8(report.script.failure).c_str());
 
+    report.loadEnd = ReadLoad(options.loadFile);
     WriteReport(report);
     Say("report written");
     return g_failures ? 1 : 0;
@@ -135,7 +153,7 @@ int wmain(int argc, wchar_t **argv) {
     bench::Options options;
     if (!bench::ParseOptions(argc, argv, options)) {
         std::fprintf(stderr, "usage: atomtables_bench --out <dir> --script <bench.vbs> [--machine <text>] "
-                             "[--wine <text>] [--arch <x64|x86>] [--quick]\n");
+                             "[--wine <text>] [--arch <x64|x86>] [--load <file>] [--quick]\n");
         return 2;
     }
     const HRESULT apartment = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);

@@ -75,7 +75,7 @@ else
   wine_version="wine-$(dpkg-query -W -f='${Version}' wine32:i386 2>/dev/null || echo '?') 32-bit, through qemu-i386"
 fi
 "${run[@]}" "$program/atomtables_bench.exe" --out "$(winpath "$results")" --script "$(winpath "$root/bench/bench.vbs")" \
-  --machine "$machine" --wine "$wine_version" --arch "$lane" "${quick[@]}"
+  --machine "$machine" --wine "$wine_version" --arch "$lane" --load "$(winpath /proc/loadavg)" "${quick[@]}"
 [ -f "$results/latest.md" ] || { echo "bench/run.sh: the benchmark wrote no report" >&2; exit 1; }
 
 # --- The chart, and the report into the tree.

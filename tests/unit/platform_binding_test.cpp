@@ -49,211 +49,145 @@ std::wstring UniqueName(const wchar_t *stem) {
 
 } // namespace
 
-TEST_F(PlatformBinding, InitAtomTableUnbound) {
+// Every atom member, each with its platform function missing: one case each, local and global.
+enum class Kind { Init, Add, Find, Delete, Read };
+struct UnboundCase {
+    Kind kind;
+    bool global;
+    const wchar_t *member;
+    const char *function;
+};
+const UnboundCase kUnboundCases[] = {
+    {Kind::Init, false, L"InitAtomTableAmts", "InitAtomTable"},
+    {Kind::Add, false, L"AddAtomAmts", "AddAtomA"},
+    {Kind::Add, true, L"GlobalAddAtomAmts", "GlobalAddAtomA"},
+    {Kind::Find, false, L"FindAtomAmts", "FindAtomA"},
+    {Kind::Find, true, L"GlobalFindAtomAmts", "GlobalFindAtomA"},
+    {Kind::Delete, false, L"DeleteAtomAmts", "DeleteAtom"},
+    {Kind::Delete, true, L"GlobalDeleteAtomAmts", "GlobalDeleteAtom"},
+    {Kind::Read, false, L"GetAtomNameAmts", "GetAtomNameA"},
+    {Kind::Read, true, L"GlobalGetAtomNameAmts", "GlobalGetAtomNameA"},
+};
+
+struct UnboundPlatformFunction : PlatformBinding, ::testing::WithParamInterface<UnboundCase> {
+    // The platform's own functions of the table the case works on, for setting up and looking.
+    ATOM Add(const std::wstring &name) const { return GetParam().global ? GlobalAddAtomW(name.c_str()) : AddAtomW(name.c_str()); }
+    ATOM Find(const std::wstring &name) const { return GetParam().global ? GlobalFindAtomW(name.c_str()) : FindAtomW(name.c_str()); }
+    void Delete(ATOM atom) const { GetParam().global ? GlobalDeleteAtom(atom) : DeleteAtom(atom); }
+
+    // The member of the case, through the vtable.
+    HRESULT Call(BSTR *name, LONG *result) {
+        switch (GetParam().kind) {
+        case Kind::Add: return GetParam().global ? tables->GlobalAddAtomAmts(name, result) : tables->AddAtomAmts(name, result);
+        default: return GetParam().global ? tables->GlobalFindAtomAmts(name, result) : tables->FindAtomAmts(name, result);
+        }
+    }
+    HRESULT Call(short *atom, LONG *result) {
+        return GetParam().global ? tables->GlobalDeleteAtomAmts(atom, result) : tables->DeleteAtomAmts(atom, result);
+    }
+    HRESULT Read(short *atom, short *size, short *copied, BSTR *result) {
+        return GetParam().global ? tables->GlobalGetAtomNameAmts(atom, size, copied, result)
+                                 : tables->GetAtomNameAmts(atom, size, copied, result);
+    }
+};
+
+// Unbound, the member reports once and returns its default, leaving the caller's arguments and the
+// tables as they were; bound again, it works and reports nothing.
+TEST_P(UnboundPlatformFunction, IsReportedOnceAndBindsAgainLater) {
+    const UnboundCase &c = GetParam();
+    const std::wstring name = UniqueName(c.member);
     LONG result = -7;
-    short size = 37;
-    {
-        PlatformLookup lookup("InitAtomTable");
+    switch (c.kind) {
+    case Kind::Init: {
+        short size = 37;
+        {
+            PlatformLookup lookup(c.function);
+            ASSERT_EQ(S_OK, tables->InitAtomTableAmts(&size, &result));
+        }
+        EXPECT_EQ(0, result);
+        EXPECT_EQ(37, size) << "the size is only read";
+        ExpectOneUnboundReport(c.member, c.function);
+        library.Clear();
         ASSERT_EQ(S_OK, tables->InitAtomTableAmts(&size, &result));
+        EXPECT_EQ(1, result) << "bound again: the platform's TRUE";
+        break;
     }
-    EXPECT_EQ(0, result);
-    EXPECT_EQ(37, size) << "the size is only read";
-    ExpectOneUnboundReport(L"InitAtomTableAmts", "InitAtomTable");
-
-    library.Clear();
-    ASSERT_EQ(S_OK, tables->InitAtomTableAmts(&size, &result));
-    EXPECT_EQ(1, result) << "bound again: the platform's TRUE";
-    EXPECT_TRUE(library.Calls().empty());
+    case Kind::Add:
+    case Kind::Find: {
+        if (c.kind == Kind::Find) {
+            ASSERT_NE(0, Add(name));
+        }
+        Bstr text(name);
+        const BSTR callersString = text.Get();
+        {
+            PlatformLookup lookup(c.function);
+            ASSERT_EQ(S_OK, Call(text.Address(), &result));
+        }
+        EXPECT_EQ(0, result);
+        EXPECT_EQ(callersString, text.Get()) << "the caller's string is not replaced";
+        EXPECT_EQ(name, text.View());
+        if (c.kind == Kind::Add) {
+            EXPECT_EQ(0, Find(name)) << "nothing was added";
+        }
+        ExpectOneUnboundReport(c.member, c.function);
+        library.Clear();
+        ASSERT_EQ(S_OK, Call(text.Address(), &result));
+        EXPECT_NE(0, result);
+        EXPECT_EQ(static_cast<short>(Find(name)), result) << "bound again";
+        Delete(Find(name));
+        break;
+    }
+    case Kind::Delete: {
+        const ATOM atom = Add(name);
+        ASSERT_NE(0, atom);
+        short number = static_cast<short>(atom);
+        {
+            PlatformLookup lookup(c.function);
+            ASSERT_EQ(S_OK, Call(&number, &result));
+        }
+        EXPECT_EQ(0, result);
+        EXPECT_EQ(atom, Find(name)) << "the atom is still there";
+        ExpectOneUnboundReport(c.member, c.function);
+        library.Clear();
+        ASSERT_EQ(S_OK, Call(&number, &result));
+        EXPECT_EQ(0, result);
+        EXPECT_EQ(0, Find(name)) << "bound again: the atom is gone";
+        break;
+    }
+    case Kind::Read: {
+        const ATOM atom = Add(name);
+        ASSERT_NE(0, atom);
+        short number = static_cast<short>(atom);
+        // A first read fills the thread's buffer; the unbound read must hand back exactly that.
+        short size = 0, copied = 0;
+        Bstr before;
+        ASSERT_EQ(S_OK, Read(&number, &size, &copied, before.Receive()));
+        ASSERT_EQ(255u, before.Length());
+        ASSERT_EQ(name, before.View().substr(0, static_cast<size_t>(copied)));
+        short size2 = 0, copied2 = -9;
+        Bstr after;
+        {
+            PlatformLookup lookup(c.function);
+            ASSERT_EQ(S_OK, Read(&number, &size2, &copied2, after.Receive()));
+        }
+        EXPECT_EQ(before.View(), after.View()) << "the buffer as it stood";
+        EXPECT_EQ(255, size2) << "the size adjustment ran before the failed statement";
+        EXPECT_EQ(-9, copied2) << "the count is not written";
+        ExpectOneUnboundReport(c.member, c.function);
+        library.Clear();
+        ASSERT_EQ(S_OK, Read(&number, &size2, &copied2, after.Receive()));
+        EXPECT_EQ(static_cast<short>(name.size()), copied2) << "bound again: the whole name";
+        Delete(atom);
+        break;
+    }
+    }
+    EXPECT_TRUE(library.Calls().empty()) << "nothing reported once bound again";
 }
 
-TEST_F(PlatformBinding, AddAtomUnbound) {
-    const std::wstring name = UniqueName(L"add");
-    Bstr text(name);
-    const BSTR callersString = text.Get();
-    LONG result = -7;
-    {
-        PlatformLookup lookup("AddAtomA");
-        ASSERT_EQ(S_OK, tables->AddAtomAmts(text.Address(), &result));
-    }
-    EXPECT_EQ(0, result);
-    EXPECT_EQ(callersString, text.Get()) << "the caller's string is not replaced";
-    EXPECT_EQ(name, text.View());
-    EXPECT_EQ(0, FindAtomW(name.c_str())) << "nothing was added";
-    ExpectOneUnboundReport(L"AddAtomAmts", "AddAtomA");
-
-    library.Clear();
-    ASSERT_EQ(S_OK, tables->AddAtomAmts(text.Address(), &result));
-    EXPECT_NE(0, result);
-    EXPECT_EQ(static_cast<ATOM>(result), FindAtomW(name.c_str()));
-    EXPECT_TRUE(library.Calls().empty());
-    DeleteAtom(static_cast<ATOM>(result));
-}
-
-TEST_F(PlatformBinding, DeleteAtomUnbound) {
-    const std::wstring name = UniqueName(L"delete");
-    const ATOM atom = AddAtomW(name.c_str());
-    ASSERT_NE(0, atom);
-    short number = static_cast<short>(atom);
-    LONG result = -7;
-    {
-        PlatformLookup lookup("DeleteAtom");
-        ASSERT_EQ(S_OK, tables->DeleteAtomAmts(&number, &result));
-    }
-    EXPECT_EQ(0, result);
-    EXPECT_EQ(atom, FindAtomW(name.c_str())) << "the atom is still there";
-    ExpectOneUnboundReport(L"DeleteAtomAmts", "DeleteAtom");
-
-    library.Clear();
-    ASSERT_EQ(S_OK, tables->DeleteAtomAmts(&number, &result));
-    EXPECT_EQ(0, result);
-    EXPECT_EQ(0, FindAtomW(name.c_str())) << "bound again: the atom is gone";
-    EXPECT_TRUE(library.Calls().empty());
-}
-
-TEST_F(PlatformBinding, FindAtomUnbound) {
-    const std::wstring name = UniqueName(L"find");
-    const ATOM atom = AddAtomW(name.c_str());
-    ASSERT_NE(0, atom);
-    Bstr text(name);
-    const BSTR callersString = text.Get();
-    LONG result = -7;
-    {
-        PlatformLookup lookup("FindAtomA");
-        ASSERT_EQ(S_OK, tables->FindAtomAmts(text.Address(), &result));
-    }
-    EXPECT_EQ(0, result);
-    EXPECT_EQ(callersString, text.Get()) << "the caller's string is not replaced";
-    ExpectOneUnboundReport(L"FindAtomAmts", "FindAtomA");
-
-    library.Clear();
-    ASSERT_EQ(S_OK, tables->FindAtomAmts(text.Address(), &result));
-    EXPECT_EQ(static_cast<short>(atom), result);
-    EXPECT_TRUE(library.Calls().empty());
-    DeleteAtom(atom);
-}
-
-TEST_F(PlatformBinding, GetAtomNameUnbound) {
-    const ATOM atom = AddAtomW(UniqueName(L"read").c_str());
-    ASSERT_NE(0, atom);
-    short number = static_cast<short>(atom);
-    // A first read fills the thread's buffer; the unbound read must hand back exactly that.
-    short size = 0, copied = 0;
-    Bstr before;
-    ASSERT_EQ(S_OK, tables->GetAtomNameAmts(&number, &size, &copied, before.Receive()));
-    ASSERT_EQ(255u, before.Length());
-    ASSERT_EQ(UniqueName(L"read"), before.View().substr(0, static_cast<size_t>(copied)));
-
-    short size2 = 3, copied2 = -9;
-    Bstr after;
-    {
-        PlatformLookup lookup("GetAtomNameA");
-        ASSERT_EQ(S_OK, tables->GetAtomNameAmts(&number, &size2, &copied2, after.Receive()));
-    }
-    EXPECT_EQ(before.View(), after.View()) << "the buffer as it stood";
-    EXPECT_EQ(4, size2) << "the size adjustment ran before the failed statement";
-    EXPECT_EQ(-9, copied2) << "the count is not written";
-    ExpectOneUnboundReport(L"GetAtomNameAmts", "GetAtomNameA");
-
-    library.Clear();
-    ASSERT_EQ(S_OK, tables->GetAtomNameAmts(&number, &size2, &copied2, after.Receive()));
-    EXPECT_EQ(4, copied2) << "bound again: 5 positions, 4 characters";
-    EXPECT_TRUE(library.Calls().empty());
-    DeleteAtom(atom);
-}
-
-TEST_F(PlatformBinding, GlobalAddAtomUnbound) {
-    const std::wstring name = UniqueName(L"global-add");
-    Bstr text(name);
-    const BSTR callersString = text.Get();
-    LONG result = -7;
-    {
-        PlatformLookup lookup("GlobalAddAtomA");
-        ASSERT_EQ(S_OK, tables->GlobalAddAtomAmts(text.Address(), &result));
-    }
-    EXPECT_EQ(0, result);
-    EXPECT_EQ(callersString, text.Get()) << "the caller's string is not replaced";
-    EXPECT_EQ(0, GlobalFindAtomW(name.c_str())) << "nothing was added";
-    ExpectOneUnboundReport(L"GlobalAddAtomAmts", "GlobalAddAtomA");
-
-    library.Clear();
-    ASSERT_EQ(S_OK, tables->GlobalAddAtomAmts(text.Address(), &result));
-    EXPECT_NE(0, result);
-    EXPECT_EQ(static_cast<ATOM>(result), GlobalFindAtomW(name.c_str()));
-    EXPECT_TRUE(library.Calls().empty());
-    GlobalDeleteAtom(static_cast<ATOM>(result));
-}
-
-TEST_F(PlatformBinding, GlobalDeleteAtomUnbound) {
-    const std::wstring name = UniqueName(L"global-delete");
-    const ATOM atom = GlobalAddAtomW(name.c_str());
-    ASSERT_NE(0, atom);
-    short number = static_cast<short>(atom);
-    LONG result = -7;
-    {
-        PlatformLookup lookup("GlobalDeleteAtom");
-        ASSERT_EQ(S_OK, tables->GlobalDeleteAtomAmts(&number, &result));
-    }
-    EXPECT_EQ(0, result);
-    EXPECT_EQ(atom, GlobalFindAtomW(name.c_str())) << "the atom is still there";
-    ExpectOneUnboundReport(L"GlobalDeleteAtomAmts", "GlobalDeleteAtom");
-
-    library.Clear();
-    ASSERT_EQ(S_OK, tables->GlobalDeleteAtomAmts(&number, &result));
-    EXPECT_EQ(0, result);
-    EXPECT_EQ(0, GlobalFindAtomW(name.c_str())) << "bound again: the atom is gone";
-    EXPECT_TRUE(library.Calls().empty());
-}
-
-TEST_F(PlatformBinding, GlobalFindAtomUnbound) {
-    const std::wstring name = UniqueName(L"global-find");
-    const ATOM atom = GlobalAddAtomW(name.c_str());
-    ASSERT_NE(0, atom);
-    Bstr text(name);
-    const BSTR callersString = text.Get();
-    LONG result = -7;
-    {
-        PlatformLookup lookup("GlobalFindAtomA");
-        ASSERT_EQ(S_OK, tables->GlobalFindAtomAmts(text.Address(), &result));
-    }
-    EXPECT_EQ(0, result);
-    EXPECT_EQ(callersString, text.Get()) << "the caller's string is not replaced";
-    ExpectOneUnboundReport(L"GlobalFindAtomAmts", "GlobalFindAtomA");
-
-    library.Clear();
-    ASSERT_EQ(S_OK, tables->GlobalFindAtomAmts(text.Address(), &result));
-    EXPECT_EQ(static_cast<short>(atom), result);
-    EXPECT_TRUE(library.Calls().empty());
-    GlobalDeleteAtom(atom);
-}
-
-TEST_F(PlatformBinding, GlobalGetAtomNameUnbound) {
-    const ATOM atom = GlobalAddAtomW(UniqueName(L"global-read").c_str());
-    ASSERT_NE(0, atom);
-    short number = static_cast<short>(atom);
-    short size = 0, copied = 0;
-    Bstr before;
-    ASSERT_EQ(S_OK, tables->GlobalGetAtomNameAmts(&number, &size, &copied, before.Receive()));
-    ASSERT_EQ(255u, before.Length());
-    ASSERT_EQ(UniqueName(L"global-read"), before.View().substr(0, static_cast<size_t>(copied)));
-
-    short size2 = 0, copied2 = -9;
-    Bstr after;
-    {
-        PlatformLookup lookup("GlobalGetAtomNameA");
-        ASSERT_EQ(S_OK, tables->GlobalGetAtomNameAmts(&number, &size2, &copied2, after.Receive()));
-    }
-    EXPECT_EQ(before.View(), after.View()) << "the buffer as it stood";
-    EXPECT_EQ(255, size2);
-    EXPECT_EQ(-9, copied2) << "the count is not written";
-    ExpectOneUnboundReport(L"GlobalGetAtomNameAmts", "GlobalGetAtomNameA");
-
-    library.Clear();
-    copied2 = -9;
-    ASSERT_EQ(S_OK, tables->GlobalGetAtomNameAmts(&number, nullptr, &copied2, after.Receive()));
-    EXPECT_EQ(static_cast<short>(UniqueName(L"global-read").size()), copied2);
-    EXPECT_TRUE(library.Calls().empty());
-    GlobalDeleteAtom(atom);
-}
+INSTANTIATE_TEST_SUITE_P(EveryAtomMember, UnboundPlatformFunction, ::testing::ValuesIn(kUnboundCases),
+                         [](const ::testing::TestParamInfo<UnboundCase> &info) {
+                             return std::string(info.param.function);
+                         });
 
 TEST_F(PlatformBinding, AnAddressIsLookedUpOnceUntilTheLookupIsReplaced) {
     const std::wstring name = UniqueName(L"lookups");

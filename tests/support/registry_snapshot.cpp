@@ -43,6 +43,12 @@ Snapshot WholeClasses() {
     return snapshot;
 }
 
+Snapshot WholeClassesButInstaller() {
+    Snapshot all = WholeClasses();
+    std::erase_if(all, [](const auto &entry) { return entry.first.find(L"\\Software\\Classes\\Installer") != std::wstring::npos; });
+    return all;
+}
+
 std::string Diff(const Snapshot &a, const Snapshot &b) {
     std::string out;
     auto name = [](const std::wstring &w) { return std::string(w.begin(), w.end()); };

@@ -22,6 +22,10 @@ void Walk(HKEY root, const std::wstring &path, Snapshot &out, REGSAM view = 0, c
 // named with the part it comes from.
 Snapshot WholeClasses();
 
+// The same without Windows Installer's own bookkeeping (Classes\Installer), which installing and
+// uninstalling a package leaves behind by design.
+Snapshot WholeClassesButInstaller();
+
 // The differences between two snapshots, for failure messages.
 std::string Diff(const Snapshot &a, const Snapshot &b);
 

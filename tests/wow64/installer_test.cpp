@@ -64,13 +64,6 @@ DWORD Regsvr32(const std::wstring &lane, const std::wstring &arguments) {
     return bundle::RunProgram(SystemProgram(lane, L"regsvr32.exe"), L"/s " + arguments).exitCode;
 }
 
-// The classes registry in both views, without Windows Installer's own bookkeeping.
-Snapshot Classes() {
-    Snapshot all = WholeClasses();
-    std::erase_if(all, [](const auto &entry) { return entry.first.find(L"\\Software\\Classes\\Installer") != std::wstring::npos; });
-    return all;
-}
-
 // What works where, after each step: each architecture's client and script host.
 void BothWork(const std::string &when) {
     for (const wchar_t *lane : kLanes) {
@@ -89,7 +82,7 @@ std::vector<std::wstring> RelatedProducts() {
 
 struct Installer : ::testing::Test {
     static void SetUpTestSuite() {
-        if (sizeof(void *) == 8) before = new Snapshot(Classes());
+        if (sizeof(void *) == 8) before = new Snapshot(WholeClassesButInstaller());
     }
     void SetUp() override {
         if (sizeof(void *) != 8) GTEST_SKIP() << "the 64-bit build drives the sequence";
@@ -107,19 +100,19 @@ TEST_F(Installer, EachArchitectureWritesWhatRegsvr32Writes) {
         for (const auto &[package, dll] : {std::pair{Library(), L"QxBedrock10.dll"}, std::pair{Component(), L"AtomTables10.dll"}}) {
             const std::string what = Narrow(lane) + " " + Narrow(dll);
             ASSERT_EQ(0u, Msiexec(L"/i " + bundle::Quoted(package) + L" ADDLOCAL=" + lane, ("install " + what).c_str()));
-            const Snapshot installed = Classes();
+            const Snapshot installed = WholeClassesButInstaller();
             EXPECT_FALSE(*before == installed);
             const std::wstring file = (dll == std::wstring(L"AtomTables10.dll") ? ComponentFolder(lane) : LibraryFolder(lane)) +
                                       L"\\" + dll;
             ASSERT_TRUE(Exists(file)) << Narrow(file);
             ASSERT_EQ(0u, Regsvr32(lane, L"/u " + bundle::Quoted(file)));
             ASSERT_EQ(0u, Regsvr32(lane, bundle::Quoted(file)));
-            const Snapshot registered = Classes();
+            const Snapshot registered = WholeClassesButInstaller();
             EXPECT_TRUE(installed == registered) << "the package and regsvr32 differ for " << what << ":\n"
                                              << Diff(installed, registered);
             ASSERT_EQ(0u, Msiexec(L"/x " + bundle::Quoted(package), ("uninstall " + what).c_str()));
             EXPECT_FALSE(Exists(file));
-            EXPECT_TRUE(*before == Classes()) << "after uninstalling " << what << ":\n" << Diff(*before, Classes());
+            EXPECT_TRUE(*before == WholeClassesButInstaller()) << "after uninstalling " << what << ":\n" << Diff(*before, WholeClassesButInstaller());
         }
     }
 }
@@ -147,12 +140,12 @@ TEST_F(Installer, ADeletedDllIsRepaired) {
 TEST_F(Installer, AHigherVersionReplacesTheLowerOne) {
     const std::vector<std::wstring> lower = RelatedProducts();
     ASSERT_EQ(1u, lower.size());
-    const Snapshot registered = Classes();
+    const Snapshot registered = WholeClassesButInstaller();
     ASSERT_EQ(0u, Msiexec(L"/i " + bundle::Quoted(HigherComponent()), "install the higher version over the lower"));
     const std::vector<std::wstring> products = RelatedProducts();
     ASSERT_EQ(1u, products.size()) << "exactly one product";
     EXPECT_NE(lower[0], products[0]) << "the higher version's product replaced the lower's";
-    EXPECT_TRUE(registered == Classes()) << "one registration, as before:\n" << Diff(registered, Classes());
+    EXPECT_TRUE(registered == WholeClassesButInstaller()) << "one registration, as before:\n" << Diff(registered, WholeClassesButInstaller());
     BothWork("after the upgrade");
 }
 
@@ -174,5 +167,5 @@ TEST_F(Installer, UninstalledArchitectureByArchitecture) {
         }
         EXPECT_TRUE(LookFromClient(lane, false, "after uninstalling"));
     }
-    EXPECT_TRUE(*before == Classes()) << "residue in the classes registry:\n" << Diff(*before, Classes());
+    EXPECT_TRUE(*before == WholeClassesButInstaller()) << "residue in the classes registry:\n" << Diff(*before, WholeClassesButInstaller());
 }

@@ -5,12 +5,12 @@
 #include "AtomTables10.h"
 #include "support/client.h"
 #include "support/recording_library.h"
+#include "support/expected.h"
 
 using namespace testing_support;
 
 namespace {
 
-const std::wstring kLengthPrompt = L"Length of this atom should not exceed 255.";
 const std::wstring kLengthTitle = L"\"Invalid Length...\"";
 
 // A name of `length` characters that no other test (or earlier run in this prefix) uses.

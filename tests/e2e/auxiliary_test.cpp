@@ -6,13 +6,13 @@
 #include "AtomTables10.h"
 #include "support/client.h"
 #include "support/recording_library.h"
+#include "support/expected.h"
 
 using namespace testing_support;
 
 namespace {
 
 constexpr wchar_t kAtomsProgId[] = L"AtomTables10.clsQxAmtsAtomsA";
-constexpr HRESULT kCantCreate = MAKE_HRESULT(SEVERITY_ERROR, FACILITY_CONTROL, 429);
 
 // The title the runtime gives the component's boxes: its application object's.
 std::wstring ApplicationTitle() {

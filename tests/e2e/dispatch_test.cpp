@@ -2,17 +2,12 @@
 // comes back when a call cannot be made.
 #include "AtomTables10.h"
 #include "support/client.h"
+#include "support/expected.h"
 
 using namespace testing_support;
 
 namespace {
 
-constexpr DISPID kGetAtomName = 0x6003000B;
-constexpr DISPID kAddAtom = 0x60030008;
-constexpr DISPID kFindAtom = 0x6003000A;
-constexpr DISPID kDeleteAtom = 0x60030009;
-constexpr DISPID kBuddy = 0x68030000;
-constexpr DISPID kResStrings = 0x68030003;
 constexpr WORD kMethodGet = DISPATCH_METHOD | DISPATCH_PROPERTYGET;
 
 struct Dispatch : ::testing::Test {
@@ -23,7 +18,7 @@ struct Dispatch : ::testing::Test {
     // Adds a name to the local table and returns its atom.
     short AddLocal(const wchar_t *name) {
         Bstr text(name);
-        Call call = Invoke(main.Get(), kAddAtom, kMethodGet, {Ref(text.Address())});
+        Call call = Invoke(main.Get(), dispid::kAddAtom, kMethodGet, {Ref(text.Address())});
         EXPECT_EQ(S_OK, call.hr);
         EXPECT_EQ(VT_I4, call.result.Type());
         return static_cast<short>(V_I4(call.result.Get()));
@@ -35,7 +30,7 @@ struct Dispatch : ::testing::Test {
 
 TEST_F(Dispatch, NamesAreCaseInsensitive) {
     for (const wchar_t *name : {L"GetAtomNameAmts", L"getatomnameamts", L"GETATOMNAMEAMTS"})
-        EXPECT_EQ(kGetAtomName, IdOf(main.Get(), name));
+        EXPECT_EQ(dispid::kGetAtomName, IdOf(main.Get(), name));
     DISPID id = 0;
     LPOLESTR unknown[] = {const_cast<LPOLESTR>(L"NoSuchMember")};
     EXPECT_EQ(DISP_E_UNKNOWNNAME, main->GetIDsOfNames(IID_NULL, unknown, 1, 0, &id));
@@ -68,7 +63,7 @@ TEST_F(Dispatch, ScriptVariablesOfAnyTypeAreCoercedAndWrittenBack) {
     V_I4(atomVariable.Get()) = atom;
     V_VT(size.Get()) = VT_BSTR;
     V_BSTR(size.Get()) = SysAllocString(L"3");
-    Call call = Invoke(main.Get(), kGetAtomName, kMethodGet,
+    Call call = Invoke(main.Get(), dispid::kGetAtomName, kMethodGet,
                        {Ref(atomVariable.Get()), Ref(size.Get()), Ref(copied.Get())});
     ASSERT_EQ(S_OK, call.hr);
     EXPECT_EQ(VT_I2, size.Type());
@@ -80,18 +75,18 @@ TEST_F(Dispatch, ScriptVariablesOfAnyTypeAreCoercedAndWrittenBack) {
     Variant exact;
     V_VT(exact.Get()) = VT_I2;
     V_I2(exact.Get()) = 0;
-    ASSERT_EQ(S_OK, Invoke(main.Get(), kGetAtomName, kMethodGet, {I2(atom), Ref(exact.Get())}).hr);
+    ASSERT_EQ(S_OK, Invoke(main.Get(), dispid::kGetAtomName, kMethodGet, {I2(atom), Ref(exact.Get())}).hr);
     EXPECT_EQ(255, V_I2(exact.Get()));
     // A name in a variable comes back as its round trip.
     Variant name;
     V_VT(name.Get()) = VT_BSTR;
     V_BSTR(name.Get()) = SysAllocString(L"dispatch-writeback");
-    Call found = Invoke(main.Get(), kFindAtom, kMethodGet, {Ref(name.Get())});
+    Call found = Invoke(main.Get(), dispid::kFindAtom, kMethodGet, {Ref(name.Get())});
     ASSERT_EQ(S_OK, found.hr);
     EXPECT_EQ(atom, static_cast<short>(V_I4(found.result.Get())));
     EXPECT_EQ(VT_BSTR, name.Type());
     EXPECT_EQ(L"dispatch-writeback", Text(V_BSTR(name.Get())));
-    Invoke(main.Get(), kDeleteAtom, kMethodGet, {I2(atom)});
+    Invoke(main.Get(), dispid::kDeleteAtom, kMethodGet, {I2(atom)});
 }
 
 TEST_F(Dispatch, TypedReferencesOfOtherTypesAreWrittenBackInTheirType) {
@@ -101,76 +96,76 @@ TEST_F(Dispatch, TypedReferencesOfOtherTypesAreWrittenBackInTheirType) {
     VARIANT copiedRef;
     V_VT(&copiedRef) = VT_BYREF | VT_R8;
     V_R8REF(&copiedRef) = &copied;
-    Call call = Invoke(main.Get(), kGetAtomName, kMethodGet, {I2(atom), Ref(&size), copiedRef});
+    Call call = Invoke(main.Get(), dispid::kGetAtomName, kMethodGet, {I2(atom), Ref(&size), copiedRef});
     ASSERT_EQ(S_OK, call.hr);
     EXPECT_EQ(8, size);
     EXPECT_EQ(7.0, copied);
     // Exact 16-bit references are written straight through.
     short exactSize = 0, exactCopied = 0;
-    ASSERT_EQ(S_OK, Invoke(main.Get(), kGetAtomName, kMethodGet, {I2(atom), Ref(&exactSize), Ref(&exactCopied)}).hr);
+    ASSERT_EQ(S_OK, Invoke(main.Get(), dispid::kGetAtomName, kMethodGet, {I2(atom), Ref(&exactSize), Ref(&exactCopied)}).hr);
     EXPECT_EQ(255, exactSize);
     EXPECT_EQ(15, exactCopied);
-    Invoke(main.Get(), kDeleteAtom, kMethodGet, {I2(atom)});
+    Invoke(main.Get(), dispid::kDeleteAtom, kMethodGet, {I2(atom)});
 }
 
 TEST_F(Dispatch, LiteralsAreCoercedAndNotWrittenAnywhere) {
     Bstr literal(L"literal-name");
-    Call added = Invoke(main.Get(), kAddAtom, kMethodGet, {Str(literal.Get())});
+    Call added = Invoke(main.Get(), dispid::kAddAtom, kMethodGet, {Str(literal.Get())});
     ASSERT_EQ(S_OK, added.hr);
     EXPECT_EQ(L"literal-name", literal.View()) << "a by-value string stays the caller's";
     // A number given as a string literal; a 32-bit literal for a 16-bit parameter.
     Bstr size(L"5");
-    Call read = Invoke(main.Get(), kGetAtomName, kMethodGet, {I4(V_I4(added.result.Get())), Str(size.Get())});
+    Call read = Invoke(main.Get(), dispid::kGetAtomName, kMethodGet, {I4(V_I4(added.result.Get())), Str(size.Get())});
     ASSERT_EQ(S_OK, read.hr);
     EXPECT_EQ(L"liter", Text(read.result).substr(0, 5));
     EXPECT_EQ(L"5", size.View());
-    Invoke(main.Get(), kDeleteAtom, kMethodGet, {I4(V_I4(added.result.Get()))});
+    Invoke(main.Get(), dispid::kDeleteAtom, kMethodGet, {I4(V_I4(added.result.Get()))});
 }
 
 TEST_F(Dispatch, OmittedOptionalsReadAsZeroAndAreNotWritten) {
     const short atom = AddLocal(L"omitted");
-    Call onlyAtom = Invoke(main.Get(), kGetAtomName, kMethodGet, {I2(atom)});
+    Call onlyAtom = Invoke(main.Get(), dispid::kGetAtomName, kMethodGet, {I2(atom)});
     ASSERT_EQ(S_OK, onlyAtom.hr);
     EXPECT_EQ(255u, SysStringLen(V_BSTR(onlyAtom.result.Get())));
     EXPECT_EQ(L"omitted", Text(onlyAtom.result).substr(0, 7));
     // Omitted in the middle (VBScript's o.F(a, , c)).
     Variant copied;
-    Call middle = Invoke(main.Get(), kGetAtomName, kMethodGet, {I2(atom), Missing(), Ref(copied.Get())});
+    Call middle = Invoke(main.Get(), dispid::kGetAtomName, kMethodGet, {I2(atom), Missing(), Ref(copied.Get())});
     ASSERT_EQ(S_OK, middle.hr);
     EXPECT_EQ(7, V_I2(copied.Get()));
-    Invoke(main.Get(), kDeleteAtom, kMethodGet, {I2(atom)});
+    Invoke(main.Get(), dispid::kDeleteAtom, kMethodGet, {I2(atom)});
 }
 
 TEST_F(Dispatch, ArgumentCountsAreChecked) {
-    Call none = Invoke(main.Get(), kAddAtom, kMethodGet, {});
+    Call none = Invoke(main.Get(), dispid::kAddAtom, kMethodGet, {});
     EXPECT_EQ(DISP_E_BADPARAMCOUNT, none.hr);
     Bstr a(L"a");
-    Call tooMany = Invoke(main.Get(), kAddAtom, kMethodGet, {Str(a.Get()), Str(a.Get())});
+    Call tooMany = Invoke(main.Get(), dispid::kAddAtom, kMethodGet, {Str(a.Get()), Str(a.Get())});
     EXPECT_EQ(DISP_E_BADPARAMCOUNT, tooMany.hr);
-    Call fourForThree = Invoke(main.Get(), kGetAtomName, kMethodGet, {I2(1), I2(1), I2(1), I2(1)});
+    Call fourForThree = Invoke(main.Get(), dispid::kGetAtomName, kMethodGet, {I2(1), I2(1), I2(1), I2(1)});
     EXPECT_EQ(DISP_E_BADPARAMCOUNT, fourForThree.hr);
-    Call requiredMissing = Invoke(main.Get(), kGetAtomName, kMethodGet, {Missing(), I2(3)});
+    Call requiredMissing = Invoke(main.Get(), dispid::kGetAtomName, kMethodGet, {Missing(), I2(3)});
     EXPECT_EQ(DISP_E_PARAMNOTFOUND, requiredMissing.hr);
     EXPECT_EQ(1u, requiredMissing.argError) << "rgvarg index of the first argument";
 }
 
 TEST_F(Dispatch, UncoercibleArgumentsAreTypeMismatchesWithTheirPosition) {
     Bstr word(L"not a number");
-    Call call = Invoke(main.Get(), kGetAtomName, kMethodGet, {I2(1), Str(word.Get())});
+    Call call = Invoke(main.Get(), dispid::kGetAtomName, kMethodGet, {I2(1), Str(word.Get())});
     EXPECT_EQ(DISP_E_TYPEMISMATCH, call.hr);
     EXPECT_EQ(0u, call.argError) << "the second argument is rgvarg[0]";
     VARIANT null;
     V_VT(&null) = VT_NULL;
-    call = Invoke(main.Get(), kDeleteAtom, kMethodGet, {null});
+    call = Invoke(main.Get(), dispid::kDeleteAtom, kMethodGet, {null});
     EXPECT_EQ(DISP_E_TYPEMISMATCH, call.hr);
     EXPECT_EQ(0u, call.argError);
-    call = Invoke(main.Get(), kDeleteAtom, kMethodGet, {I4(40000)});
+    call = Invoke(main.Get(), dispid::kDeleteAtom, kMethodGet, {I4(40000)});
     EXPECT_EQ(DISP_E_OVERFLOW, call.hr);
     // A variable that cannot be coerced is left as it was.
     Variant variable;
     V_VT(variable.Get()) = VT_BSTR;
     V_BSTR(variable.Get()) = SysAllocString(L"x");
-    call = Invoke(main.Get(), kGetAtomName, kMethodGet, {I2(1), Ref(variable.Get())});
+    call = Invoke(main.Get(), dispid::kGetAtomName, kMethodGet, {I2(1), Ref(variable.Get())});
     EXPECT_EQ(DISP_E_TYPEMISMATCH, call.hr);
     EXPECT_EQ(VT_BSTR, variable.Type());
     EXPECT_EQ(L"x", Text(V_BSTR(variable.Get())));
@@ -182,40 +177,40 @@ TEST_F(Dispatch, UnknownMembersAndWrongKinds) {
     // BuddyObjectGlobal takes only an object reference: a plain put is not there.
     ComPtr<IDispatch> other = Create(L"Scripting.Dictionary");
     EXPECT_EQ(DISP_E_MEMBERNOTFOUND,
-              Invoke(main.Get(), kBuddy, DISPATCH_PROPERTYPUT, {Obj(other.Get())}, {DISPID_PROPERTYPUT}).hr);
+              Invoke(main.Get(), dispid::kBuddy, DISPATCH_PROPERTYPUT, {Obj(other.Get())}, {DISPID_PROPERTYPUT}).hr);
     // Assigning to a read-only property.
     EXPECT_EQ(DISP_E_MEMBERNOTFOUND,
-              Invoke(main.Get(), kResStrings, DISPATCH_PROPERTYPUT, {I4(101), I4(1)}, {DISPID_PROPERTYPUT}).hr);
+              Invoke(main.Get(), dispid::kResStrings, DISPATCH_PROPERTYPUT, {I4(101), I4(1)}, {DISPID_PROPERTYPUT}).hr);
     DISPPARAMS empty{};
     EXPECT_EQ(DISP_E_UNKNOWNINTERFACE,
-              main->Invoke(kBuddy, IID_IDispatch, 0, DISPATCH_PROPERTYGET, &empty, nullptr, nullptr, nullptr));
-    EXPECT_EQ(E_INVALIDARG, main->Invoke(kBuddy, IID_NULL, 0, DISPATCH_PROPERTYGET, nullptr, nullptr, nullptr, nullptr));
+              main->Invoke(dispid::kBuddy, IID_IDispatch, 0, DISPATCH_PROPERTYGET, &empty, nullptr, nullptr, nullptr));
+    EXPECT_EQ(E_INVALIDARG, main->Invoke(dispid::kBuddy, IID_NULL, 0, DISPATCH_PROPERTYGET, nullptr, nullptr, nullptr, nullptr));
 }
 
 TEST_F(Dispatch, BuddyAssignmentBothWays) {
     ComPtr<IDispatch> dictionary = Create(L"Scripting.Dictionary");
     // JScript's assignment: put and putref together.
-    ASSERT_EQ(S_OK, Invoke(main.Get(), kBuddy, DISPATCH_PROPERTYPUT | DISPATCH_PROPERTYPUTREF, {Obj(dictionary.Get())},
+    ASSERT_EQ(S_OK, Invoke(main.Get(), dispid::kBuddy, DISPATCH_PROPERTYPUT | DISPATCH_PROPERTYPUTREF, {Obj(dictionary.Get())},
                            {DISPID_PROPERTYPUT})
                         .hr);
-    Call read = Invoke(main.Get(), kBuddy, DISPATCH_PROPERTYGET);
+    Call read = Invoke(main.Get(), dispid::kBuddy, DISPATCH_PROPERTYGET);
     ASSERT_EQ(S_OK, read.hr);
     ASSERT_EQ(VT_DISPATCH, read.result.Type());
     EXPECT_EQ(dictionary.Get(), V_DISPATCH(read.result.Get()));
     // Null (JScript) and Nothing empty it.
     VARIANT null;
     V_VT(&null) = VT_NULL;
-    ASSERT_EQ(S_OK, Invoke(main.Get(), kBuddy, DISPATCH_PROPERTYPUTREF, {null}, {DISPID_PROPERTYPUT}).hr);
-    read = Invoke(main.Get(), kBuddy, DISPATCH_PROPERTYGET);
+    ASSERT_EQ(S_OK, Invoke(main.Get(), dispid::kBuddy, DISPATCH_PROPERTYPUTREF, {null}, {DISPID_PROPERTYPUT}).hr);
+    read = Invoke(main.Get(), dispid::kBuddy, DISPATCH_PROPERTYGET);
     ASSERT_EQ(VT_DISPATCH, read.result.Type());
     EXPECT_EQ(nullptr, V_DISPATCH(read.result.Get()));
     // Something that is not an object is refused.
     EXPECT_EQ(DISP_E_TYPEMISMATCH,
-              Invoke(main.Get(), kBuddy, DISPATCH_PROPERTYPUTREF, {I4(5)}, {DISPID_PROPERTYPUT}).hr);
+              Invoke(main.Get(), dispid::kBuddy, DISPATCH_PROPERTYPUTREF, {I4(5)}, {DISPID_PROPERTYPUT}).hr);
 }
 
 TEST_F(Dispatch, FailingMembersFillExceptionInformation) {
-    Call call = Invoke(main.Get(), kResStrings, DISPATCH_PROPERTYGET, {I4(100)});
+    Call call = Invoke(main.Get(), dispid::kResStrings, DISPATCH_PROPERTYGET, {I4(100)});
     EXPECT_EQ(DISP_E_EXCEPTION, call.hr);
     EXPECT_EQ(MAKE_HRESULT(1, FACILITY_CONTROL, 326), call.scode);
     EXPECT_NE(std::wstring::npos, call.description.find(L"100")) << call.description;
@@ -224,7 +219,7 @@ TEST_F(Dispatch, FailingMembersFillExceptionInformation) {
     VARIANTARG arg = I4(123);
     DISPPARAMS params{&arg, nullptr, 1, 0};
     Variant result;
-    HRESULT hr = main->Invoke(kResStrings, IID_NULL, 0, DISPATCH_PROPERTYGET, &params, result.Get(), nullptr, nullptr);
+    HRESULT hr = main->Invoke(dispid::kResStrings, IID_NULL, 0, DISPATCH_PROPERTYGET, &params, result.Get(), nullptr, nullptr);
     EXPECT_EQ(MAKE_HRESULT(1, FACILITY_CONTROL, 326), hr);
     ComPtr<IErrorInfo> info;
     ASSERT_EQ(S_OK, GetErrorInfo(0, &info));
@@ -235,9 +230,9 @@ TEST_F(Dispatch, FailingMembersFillExceptionInformation) {
 
 TEST_F(Dispatch, PropertyWithParametersCallableAsMethod) {
     // Some callers use the method flag alone for a property read with arguments.
-    Call call = Invoke(main.Get(), kResStrings, DISPATCH_METHOD, {I4(121)});
+    Call call = Invoke(main.Get(), dispid::kResStrings, DISPATCH_METHOD, {I4(121)});
     ASSERT_EQ(S_OK, call.hr);
-    EXPECT_EQ(L"Length of this atom should not exceed 255.", Text(call.result));
+    EXPECT_EQ(kLengthPrompt, Text(call.result));
 }
 
 TEST_F(Dispatch, NamedArguments) {
@@ -245,13 +240,13 @@ TEST_F(Dispatch, NamedArguments) {
     // iAtomNumber by position, iCharactersCopied (parameter 2) by name; named arguments come first
     // in rgvarg.
     Variant copied;
-    Call call = Invoke(main.Get(), kGetAtomName, kMethodGet, {I2(atom), Ref(copied.Get())}, {2});
+    Call call = Invoke(main.Get(), dispid::kGetAtomName, kMethodGet, {I2(atom), Ref(copied.Get())}, {2});
     ASSERT_EQ(S_OK, call.hr);
     EXPECT_EQ(15, V_I2(copied.Get()));
-    call = Invoke(main.Get(), kGetAtomName, kMethodGet, {I2(atom), Ref(copied.Get())}, {7});
+    call = Invoke(main.Get(), dispid::kGetAtomName, kMethodGet, {I2(atom), Ref(copied.Get())}, {7});
     EXPECT_EQ(DISP_E_PARAMNOTFOUND, call.hr);
     EXPECT_EQ(0u, call.argError);
-    Invoke(main.Get(), kDeleteAtom, kMethodGet, {I2(atom)});
+    Invoke(main.Get(), dispid::kDeleteAtom, kMethodGet, {I2(atom)});
 }
 
 TEST_F(Dispatch, ErrorInfoIsSupportedOnTheDefaultInterface) {

@@ -11,16 +11,12 @@
 #include "AtomTables10.h"
 #include "support/client.h"
 #include "support/recording_library.h"
+#include "support/expected.h"
 
 using namespace testing_support;
 
 namespace {
 
-constexpr HRESULT kResourceNotFound = MAKE_HRESULT(SEVERITY_ERROR, FACILITY_CONTROL, 326);
-constexpr HRESULT kOverflow = MAKE_HRESULT(SEVERITY_ERROR, FACILITY_CONTROL, 6);
-constexpr HRESULT kInvalidCall = MAKE_HRESULT(SEVERITY_ERROR, FACILITY_CONTROL, 5);
-constexpr HRESULT kCantCreate = MAKE_HRESULT(SEVERITY_ERROR, FACILITY_CONTROL, 429);
-constexpr DISPID kBuddy = 0x68030000;
 
 // What a caller sees of one property read or method call, whichever the binding.
 struct Outcome {
@@ -275,7 +271,7 @@ struct Counted {
 ComPtr<IDispatch> ReadBuddy(MainClass &main) {
     ComPtr<IDispatch> buddy;
     if (main.binding() == Binding::Late) {
-        Call call = Invoke(main.Dispatch(), kBuddy, DISPATCH_PROPERTYGET);
+        Call call = Invoke(main.Dispatch(), dispid::kBuddy, DISPATCH_PROPERTYGET);
         EXPECT_EQ(S_OK, call.hr);
         EXPECT_EQ(VT_DISPATCH, call.result.Type());
         if (call.result.Type() == VT_DISPATCH) buddy = V_DISPATCH(call.result.Get());
@@ -288,7 +284,7 @@ ComPtr<IDispatch> ReadBuddy(MainClass &main) {
 HRESULT ParkBuddy(MainClass &main, IDispatch *object) {
     if (main.binding() == Binding::Early) return main.Vtable()->putref_BuddyObjectGlobal(object);
     // As VBScript's Set o.BuddyObjectGlobal = x.
-    return Invoke(main.Dispatch(), kBuddy, DISPATCH_PROPERTYPUTREF, {Obj(object)}, {DISPID_PROPERTYPUT}).hr;
+    return Invoke(main.Dispatch(), dispid::kBuddy, DISPATCH_PROPERTYPUTREF, {Obj(object)}, {DISPID_PROPERTYPUT}).hr;
 }
 
 class Services : public ::testing::TestWithParam<Binding> {
@@ -309,7 +305,7 @@ TEST_P(Services, StringTableHoldsExactly101To122) {
     }
     Outcome prompt = ResString(main, 121);
     EXPECT_EQ(S_OK, prompt.status);
-    EXPECT_EQ(L"Length of this atom should not exceed 255.", Text(prompt.result));
+    EXPECT_EQ(kLengthPrompt, Text(prompt.result));
     Outcome title = ResString(main, 122);
     EXPECT_EQ(S_OK, title.status);
     EXPECT_EQ(L"\"Invalid Length...\"", Text(title.result));
@@ -542,17 +538,17 @@ TEST(BuddyFromScripts, OnlyAnObjectAssignmentIsOffered) {
     MainClass other(Binding::Late);
     Counted buddy, intruder;
     // VBScript's o.BuddyObjectGlobal = x (a value assignment) is not there.
-    Call plain = Invoke(main.Dispatch(), kBuddy, DISPATCH_PROPERTYPUT, {Obj(intruder.object.Get())}, {DISPID_PROPERTYPUT});
+    Call plain = Invoke(main.Dispatch(), dispid::kBuddy, DISPATCH_PROPERTYPUT, {Obj(intruder.object.Get())}, {DISPID_PROPERTYPUT});
     EXPECT_EQ(DISP_E_MEMBERNOTFOUND, plain.hr);
     EXPECT_EQ(0, intruder.Others());
     EXPECT_FALSE(ReadBuddy(other));
     // JScript assigns with put and putref together: the object assignment takes it.
-    Call jscript = Invoke(main.Dispatch(), kBuddy, DISPATCH_PROPERTYPUT | DISPATCH_PROPERTYPUTREF, {Obj(buddy.object.Get())},
+    Call jscript = Invoke(main.Dispatch(), dispid::kBuddy, DISPATCH_PROPERTYPUT | DISPATCH_PROPERTYPUTREF, {Obj(buddy.object.Get())},
                           {DISPID_PROPERTYPUT});
     EXPECT_EQ(S_OK, jscript.hr);
     EXPECT_EQ(1, buddy.Others());
     EXPECT_TRUE(SameObject(buddy.object.Get(), ReadBuddy(other).Get()));
-    plain = Invoke(main.Dispatch(), kBuddy, DISPATCH_PROPERTYPUT, {Obj(intruder.object.Get())}, {DISPID_PROPERTYPUT});
+    plain = Invoke(main.Dispatch(), dispid::kBuddy, DISPATCH_PROPERTYPUT, {Obj(intruder.object.Get())}, {DISPID_PROPERTYPUT});
     EXPECT_EQ(DISP_E_MEMBERNOTFOUND, plain.hr);
     EXPECT_TRUE(SameObject(buddy.object.Get(), ReadBuddy(other).Get())) << "a refused put changes nothing";
     EXPECT_EQ(0, intruder.Others());

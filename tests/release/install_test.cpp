@@ -10,12 +10,12 @@
 #include "bundle_client.h"
 #include "support/client.h"
 #include "support/registry_snapshot.h"
+#include "support/expected.h"
 
 using namespace testing_support;
 
 namespace {
 
-constexpr HRESULT kCantCreate = MAKE_HRESULT(SEVERITY_ERROR, FACILITY_CONTROL, 429);
 const CLSID *const kComponentClasses[] = {&CLSID_clsQxAtomTables10A, &CLSID_clsQxAmtsAtomsA, &CLSID_clsQxAmtsGeneralA,
                                           &CLSID_clsQxAmtsAdvancedA};
 const CLSID *const kLibraryClasses[] = {&CLSID_clsQxelErrorHandlerA, &CLSID_clsQxelEnvironmentA, &CLSID_clsQxBedrock10A};

@@ -8,12 +8,12 @@
 #include "AtomTables10.h"
 #include "bundle_client.h"
 #include "support/client.h"
+#include "support/expected.h"
 
 using namespace testing_support;
 
 namespace {
 
-constexpr HRESULT kCantCreate = MAKE_HRESULT(SEVERITY_ERROR, FACILITY_CONTROL, 429);
 const wchar_t *const kLibraryProgIds[] = {L"QxBedrock10.clsQxelErrorHandlerA", L"QxBedrock10.clsQxelEnvironmentA",
                                           L"QxBedrock10.clsQxBedrock10A"};
 

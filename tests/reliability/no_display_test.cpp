@@ -10,13 +10,13 @@
 #include "AtomTables10.h"
 #include "harness.h"
 #include "support/recording_library.h"
+#include "support/expected.h"
 
 using namespace reliability;
 using namespace testing_support;
 
 namespace {
 
-constexpr HRESULT kCantCreate = MAKE_HRESULT(SEVERITY_ERROR, FACILITY_CONTROL, 429);
 
 struct NoDisplay : ::testing::Test {
     void SetUp() override {

@@ -15,15 +15,16 @@
 
 #include "AtomTables10.h"
 #include "harness.h"
+#include "support/expected.h"
 
 using namespace reliability;
+namespace dispid = testing_support::dispid;
 using testing_support::HaveDisplay;
 
 namespace {
 
 constexpr long long kDefaultCalls = 1000000;
 constexpr SIZE_T kMaxGrowth = 64 * 1024;
-constexpr DISPID kGetAtomName = 0x6003000B;
 constexpr WORD kMethodGet = DISPATCH_METHOD | DISPATCH_PROPERTYGET;
 
 const wchar_t *const kMain = L"AtomTables10.clsQxAtomTables10A";
@@ -142,7 +143,7 @@ private:
         VARIANT number;
         V_VT(&number) = VT_I2;
         V_I2(&number) = static_cast<short>(lateAtom);
-        Expect(Invoke(second_.Get(), kGetAtomName, kMethodGet, {number}, out) == S_OK && out.Type() == VT_BSTR &&
+        Expect(Invoke(second_.Get(), dispid::kGetAtomName, kMethodGet, {number}, out) == S_OK && out.Type() == VT_BSTR &&
                    SysStringLen(V_BSTR(out.Get())) == 255,
                "Invoke GetAtomNameAmts");
         VARIANT literal;

@@ -15,17 +15,16 @@
 
 #include "AtomTables10.h"
 #include "harness.h"
+#include "support/expected.h"
 
 using namespace reliability;
+namespace dispid = testing_support::dispid;
 using testing_support::Apartment;
 
 namespace {
 
 constexpr long long kDefaultRounds = 20000;
 constexpr WORD kMethodGet = DISPATCH_METHOD | DISPATCH_PROPERTYGET;
-constexpr DISPID kAddAtom = 0x60030008;
-constexpr DISPID kGetAtomName = 0x6003000B;
-constexpr DISPID kBuddy = 0x68030000;
 
 struct Shared {
     HANDLE go = nullptr; // set once every thread is ready
@@ -138,7 +137,7 @@ private:
             VARIANT arg;
             V_VT(&arg) = VT_BYREF | VT_BSTR;
             V_BSTRREF(&arg) = text.Address();
-            Check(Invoke(late_.Get(), kAddAtom, kMethodGet, &arg, result) == S_OK && result.Type() == VT_I4, "Add (late)");
+            Check(Invoke(late_.Get(), dispid::kAddAtom, kMethodGet, &arg, result) == S_OK && result.Type() == VT_I4, "Add (late)");
             atom = result.Type() == VT_I4 ? V_I4(result.Get()) : 0;
         } else {
             ++f_.calls;
@@ -156,7 +155,7 @@ private:
         VARIANT atomArg;
         V_VT(&atomArg) = VT_I2;
         V_I2(&atomArg) = number;
-        Check(Invoke(late_.Get(), kGetAtomName, kMethodGet, &atomArg, lateRead) == S_OK && lateRead.Type() == VT_BSTR,
+        Check(Invoke(late_.Get(), dispid::kGetAtomName, kMethodGet, &atomArg, lateRead) == S_OK && lateRead.Type() == VT_BSTR,
               "GetAtomNameAmts (late)");
         if (lateRead.Type() == VT_BSTR) {
             const std::wstring_view view(V_BSTR(lateRead.Get()), SysStringLen(V_BSTR(lateRead.Get())));
@@ -185,7 +184,7 @@ private:
         VARIANT object;
         V_VT(&object) = VT_DISPATCH;
         V_DISPATCH(&object) = &mine;
-        Check(Invoke(late_.Get(), kBuddy, DISPATCH_PROPERTYPUTREF, &object, none, true) == S_OK, "park");
+        Check(Invoke(late_.Get(), dispid::kBuddy, DISPATCH_PROPERTYPUTREF, &object, none, true) == S_OK, "park");
         ComPtr<IDispatch> parked;
         ++f_.calls;
         Check(early_->get_BuddyObjectGlobal(&parked) == S_OK && parked.Get() == &mine,

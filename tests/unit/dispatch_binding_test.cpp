@@ -4,14 +4,12 @@
 
 #include "runtime/arguments.h"
 #include "unit_support.h"
+#include "support/expected.h"
 
 using namespace unit;
 
 namespace {
 
-constexpr DISPID kAddAtom = 0x60030008;
-constexpr DISPID kGetAtomName = 0x6003000B;
-constexpr DISPID kInitAtomTable = 0x60030007;
 constexpr WORD kMethodGet = DISPATCH_METHOD | DISPATCH_PROPERTYGET;
 
 struct Binder : ::testing::Test {
@@ -56,14 +54,14 @@ struct Binder : ::testing::Test {
 TEST_F(Binder, ADoubleSlotReceivesTheCountAsADouble) {
     double copied = -1.5;
     Variant result;
-    ASSERT_EQ(S_OK, Call(kGetAtomName, {rt::arg::Short(static_cast<short>(atom)), rt::arg::Short(0), Value(VT_R8, &copied)}, result));
+    ASSERT_EQ(S_OK, Call(dispid::kGetAtomName, {rt::arg::Short(static_cast<short>(atom)), rt::arg::Short(0), Value(VT_R8, &copied)}, result));
     EXPECT_EQ(11.0, copied);
 }
 
 TEST_F(Binder, AStringSlotReceivesTheNewSizeAsAString) {
     BSTR size = SysAllocString(L"3");
     Variant result;
-    ASSERT_EQ(S_OK, Call(kGetAtomName, {rt::arg::Short(static_cast<short>(atom)), Value(VT_BSTR, &size)}, result));
+    ASSERT_EQ(S_OK, Call(dispid::kGetAtomName, {rt::arg::Short(static_cast<short>(atom)), Value(VT_BSTR, &size)}, result));
     EXPECT_EQ(L"4", Text(size));
     EXPECT_EQ(L"uni", Text(V_BSTR(result.Get())).substr(0, 3)) << "4 positions: 3 characters and the NUL";
     SysFreeString(size);
@@ -74,7 +72,7 @@ TEST_F(Binder, AVariableIsCoercedAndChangesType) {
     V_VT(size.Get()) = VT_R8;
     V_R8(size.Get()) = 3.0;
     Variant result;
-    ASSERT_EQ(S_OK, Call(kGetAtomName, {rt::arg::Short(static_cast<short>(atom)), Value(VT_VARIANT, size.Get()),
+    ASSERT_EQ(S_OK, Call(dispid::kGetAtomName, {rt::arg::Short(static_cast<short>(atom)), Value(VT_VARIANT, size.Get()),
                                         Value(VT_VARIANT, copied.Get())},
                          result));
     EXPECT_EQ(VT_I2, size.Type());
@@ -89,7 +87,7 @@ TEST_F(Binder, AVariableHoldingAReferenceIsWrittenThroughIt) {
     V_VT(variable.Get()) = VT_BYREF | VT_I2;
     V_I2REF(variable.Get()) = &inner;
     Variant result;
-    ASSERT_EQ(S_OK, Call(kGetAtomName, {rt::arg::Short(static_cast<short>(atom)), Value(VT_VARIANT, variable.Get())}, result));
+    ASSERT_EQ(S_OK, Call(dispid::kGetAtomName, {rt::arg::Short(static_cast<short>(atom)), Value(VT_VARIANT, variable.Get())}, result));
     EXPECT_EQ(255, inner);
     EXPECT_EQ(VT_BYREF | VT_I2, variable.Type());
 }
@@ -103,7 +101,7 @@ TEST_F(Binder, AStringByValueIsCopiedBeforeTheMemberReplacesIt) {
     V_VT(&byValue) = VT_BSTR;
     V_BSTR(&byValue) = callers;
     Variant result;
-    ASSERT_EQ(S_OK, Call(kAddAtom, {byValue}, result));
+    ASSERT_EQ(S_OK, Call(dispid::kAddAtom, {byValue}, result));
     EXPECT_EQ(VT_BSTR, V_VT(&byValue));
     EXPECT_EQ(callers, V_BSTR(&byValue));
     EXPECT_EQ(original, Text(callers));
@@ -121,7 +119,7 @@ TEST_F(Binder, AStringVariableReceivesTheRoundTrip) {
     V_VT(name.Get()) = VT_BSTR;
     V_BSTR(name.Get()) = SysAllocString(L"unit-binder-\u4E2D");
     Variant result;
-    ASSERT_EQ(S_OK, Call(kAddAtom, {Value(VT_VARIANT, name.Get())}, result));
+    ASSERT_EQ(S_OK, Call(dispid::kAddAtom, {Value(VT_VARIANT, name.Get())}, result));
     ASSERT_EQ(VT_BSTR, name.Type());
     EXPECT_EQ(L"unit-binder-?", Text(V_BSTR(name.Get())));
     DeleteAtom(static_cast<ATOM>(V_I4(result.Get())));
@@ -132,7 +130,7 @@ TEST_F(Binder, AValueTooLargeForTheParameterIsAnOverflowAndNothingIsWritten) {
     V_VT(size.Get()) = VT_I4;
     V_I4(size.Get()) = 40000;
     Variant result;
-    EXPECT_EQ(DISP_E_OVERFLOW, Call(kInitAtomTable, {Value(VT_VARIANT, size.Get())}, result));
+    EXPECT_EQ(DISP_E_OVERFLOW, Call(dispid::kInitAtomTable, {Value(VT_VARIANT, size.Get())}, result));
     EXPECT_EQ(VT_I4, size.Type());
     EXPECT_EQ(40000, V_I4(size.Get()));
     EXPECT_EQ(VT_EMPTY, result.Type());
@@ -145,7 +143,7 @@ TEST_F(Binder, AnOmittedOptionalReachesTheMemberAsNothing) {
     VARIANT missing;
     V_VT(&missing) = VT_ERROR;
     V_ERROR(&missing) = DISP_E_PARAMNOTFOUND;
-    ASSERT_EQ(S_OK, Call(kGetAtomName, {rt::arg::Short(static_cast<short>(atom)), missing, Value(VT_I2, &copied)}, result));
+    ASSERT_EQ(S_OK, Call(dispid::kGetAtomName, {rt::arg::Short(static_cast<short>(atom)), missing, Value(VT_I2, &copied)}, result));
     EXPECT_EQ(11, copied);
     EXPECT_EQ(VT_ERROR, V_VT(&missing));
     ASSERT_EQ(VT_BSTR, result.Type());

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "unit_support.h"
+#include "support/expected.h"
 
 using testing_support::RecordedCall;
 using testing_support::RecordingLibrary;
@@ -12,7 +13,6 @@ using namespace unit;
 
 namespace {
 
-constexpr long kEntryPointNotFound = 453;
 
 struct PlatformBinding : ::testing::Test {
     void SetUp() override {

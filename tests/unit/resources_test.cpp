@@ -9,12 +9,12 @@
 #include "runtime/resources.h"
 #include "unit_resources.h"
 #include "unit_support.h"
+#include "support/expected.h"
 
 using namespace unit;
 
 namespace {
 
-constexpr HRESULT kResourceNotFound = ControlError(326);
 
 VARIANT Number(long value) {
     VARIANT v;
@@ -124,8 +124,8 @@ TEST_F(Pictures, AMissingPictureIsResourceNotFound) {
 }
 
 TEST_F(Pictures, AnUnknownKindIsAnInvalidCall) {
-    EXPECT_EQ(ControlError(5), Load(UNIT_BITMAP, 7));
-    EXPECT_EQ(ControlError(5), Load(UNIT_BITMAP, -1));
+    EXPECT_EQ(RuntimeError(5), Load(UNIT_BITMAP, 7));
+    EXPECT_EQ(RuntimeError(5), Load(UNIT_BITMAP, -1));
     EXPECT_FALSE(picture);
 }
 
@@ -212,7 +212,7 @@ TEST(Strings, TheMessageTable) {
     const HMODULE self = GetModuleHandleW(nullptr);
     Bstr text;
     ASSERT_EQ(S_OK, rt::resources::LoadString(self, 121, text.Receive()));
-    EXPECT_EQ(L"Length of this atom should not exceed 255.", text.View());
+    EXPECT_EQ(kLengthPrompt, text.View());
     ASSERT_EQ(S_OK, rt::resources::LoadString(self, 122, text.Receive()));
     EXPECT_EQ(L"\"Invalid Length...\"", text.View());
     for (long id = 101; id <= 120; ++id) {
@@ -253,11 +253,11 @@ TEST(Accessors, APictureKindBeyondSixteenBitsOverflowsBeforeAnyLookup) {
     LONG id = UNIT_NO_RESOURCE;
     auto kind = static_cast<LoadResConstants>(40000);
     ComPtr<IPictureDisp> picture;
-    EXPECT_EQ(ControlError(6), tables->get_GetProResPicture(&id, &kind, &picture)) << "not 326: no lookup was made";
+    EXPECT_EQ(RuntimeError(6), tables->get_GetProResPicture(&id, &kind, &picture)) << "not 326: no lookup was made";
     kind = static_cast<LoadResConstants>(-40000);
-    EXPECT_EQ(ControlError(6), tables->get_GetProResPicture(&id, &kind, &picture));
+    EXPECT_EQ(RuntimeError(6), tables->get_GetProResPicture(&id, &kind, &picture));
     kind = static_cast<LoadResConstants>(7);
-    EXPECT_EQ(ControlError(5), tables->get_GetProResPicture(&id, &kind, &picture));
+    EXPECT_EQ(RuntimeError(5), tables->get_GetProResPicture(&id, &kind, &picture));
     EXPECT_FALSE(picture);
 }
 

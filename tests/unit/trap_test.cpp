@@ -5,6 +5,7 @@
 
 #include "modules/basQxelCommonA.h"
 #include "unit_support.h"
+#include "support/expected.h"
 
 using testing_support::RecordedCall;
 using testing_support::RecordingLibrary;
@@ -77,7 +78,7 @@ TEST_F(TrapTest, AReportThatCannotBeMadeEndsTheProcedure) {
         hr = tables->GetAtomNameAmts(&number, &size, &copied, &result);
         EXPECT_EQ(0, lookup.Lookups("GetAtomNameA")) << "the read after the failed report never ran";
     }
-    EXPECT_EQ(ControlError(429), hr) << "the reporter's failure, not the overflow";
+    EXPECT_EQ(RuntimeError(429), hr) << "the reporter's failure, not the overflow";
     EXPECT_EQ(nullptr, result) << "the result copy never ran";
     EXPECT_EQ(SHRT_MAX, size);
     EXPECT_EQ(-9, copied);
@@ -100,7 +101,7 @@ TEST_F(TrapTest, AReportThatCannotBeMadeLeavesTheNameAlone) {
         PlatformLookup lookup("AddAtomA");
         hr = tables->AddAtomAmts(name.Address(), &result);
     }
-    EXPECT_EQ(ControlError(429), hr);
+    EXPECT_EQ(RuntimeError(429), hr);
     EXPECT_EQ(0, result);
     EXPECT_EQ(callersString, name.Get());
     EXPECT_EQ(0, FindAtomW(L"unit-trap-unreported"));
@@ -109,12 +110,12 @@ TEST_F(TrapTest, AReportThatCannotBeMadeLeavesTheNameAlone) {
 
 TEST_F(TrapTest, AFailingHandlerCallIsAlsoTheReportersOwnFailure) {
     RecordingLibrary library;
-    library.Raise(L"ErrorHandlerMessageQx", ControlError(5), L"the handler gave up");
+    library.Raise(L"ErrorHandlerMessageQx", RuntimeError(5), L"the handler gave up");
     short number = static_cast<short>(atom);
     short size = SHRT_MAX, copied = -9;
     Bstr result;
     const HRESULT hr = tables->GetAtomNameAmts(&number, &size, &copied, result.Receive());
-    EXPECT_EQ(ControlError(5), hr);
+    EXPECT_EQ(RuntimeError(5), hr);
     const Raised raised = TakeRaised();
     EXPECT_EQ(L"the handler gave up", raised.description);
     EXPECT_EQ(L"RecordingLibrary", raised.source);
@@ -139,7 +140,7 @@ TEST_F(TrapTest, ABridgeWhoseReporterIsMissingFails) {
     RecordingLibrary library;
     library.FailCreation(RecordingLibrary::kBedrock);
     library.FailCreation(RecordingLibrary::kErrorHandler);
-    EXPECT_EQ(ControlError(429), basQxelCommonA::AppAboutQxel_Pro());
+    EXPECT_EQ(RuntimeError(429), basQxelCommonA::AppAboutQxel_Pro());
     const Raised raised = TakeRaised();
     EXPECT_NE(std::wstring::npos, raised.description.find(RecordingLibrary::kErrorHandler)) << raised.description;
     EXPECT_TRUE(library.Calls().empty());

@@ -8,9 +8,20 @@
 
 #include "AtomTables10.h"
 #include "classes/clsQxAtomTables10A.h"
+#include "support/expected.h"
 #include "support/recording_library.h"
 
 namespace unit {
+
+// The numbers and texts every test expects (support/expected.h).
+using testing_support::RuntimeError;
+using testing_support::kCantCreate;
+using testing_support::kEntryPointNotFound;
+using testing_support::kInvalidCall;
+using testing_support::kLengthPrompt;
+using testing_support::kOverflow;
+using testing_support::kResourceNotFound;
+namespace dispid = testing_support::dispid;
 
 using rt::Bstr;
 using rt::ComPtr;
@@ -48,10 +59,6 @@ Raised TakeRaised();
 // A numeric property of an automation object (read late-bound), or LONG_MIN when it cannot be read.
 long NumberProperty(IDispatch *object, const wchar_t *name);
 
-// The HRESULT a member returns for runtime error `number` (the number a script sees).
-constexpr HRESULT ControlError(unsigned short number) {
-    return MAKE_HRESULT(SEVERITY_ERROR, FACILITY_CONTROL, number);
-}
 
 std::wstring Text(BSTR value);
 

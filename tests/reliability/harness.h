@@ -75,6 +75,7 @@ struct MemberInfo {
     INVOKEKIND kind = INVOKE_FUNC;
     std::vector<ParamInfo> params; // without the result
     VARTYPE result = VT_EMPTY;     // the [out, retval] type; VT_EMPTY when there is none
+    ULONG_PTR vtableOffset = 0;    // of the member in its dual interface
 };
 
 struct ClassInfo {
@@ -91,6 +92,9 @@ struct ClassInfo {
 // The coclasses of the component's type library (read from the DLL itself) with the members of
 // their default interfaces, in type-library order.
 std::vector<ClassInfo> ReadClasses();
+
+// The members of an object's own dual interface, from the type information it hands out.
+std::vector<MemberInfo> MembersOf(IDispatch *object);
 
 // The component's DllCanUnloadNow, from the module COM loaded. Null while it is not loaded.
 using CanUnloadNowFn = HRESULT(WINAPI *)();

@@ -478,55 +478,85 @@ TEST_F(OutOfMemory, CreationThroughTheClassFactory) {
 
 namespace {
 
-const MemberInfo &MemberNamed(const std::vector<MemberInfo> &members, const wchar_t *name) {
+const MemberInfo &MemberNamed(const std::vector<MemberInfo> &members, const wchar_t *name,
+                              INVOKEKIND kind = INVOKE_FUNC) {
     for (const MemberInfo &m : members)
-        if (m.name == name) return m;
+        if (m.name == name && (kind == INVOKE_FUNC || m.kind == kind)) return m;
     throw std::runtime_error("no member " + Narrow(name));
 }
 
-// The first use on a thread: an instance (the thread's context comes into being), a name read
-// through the vtable with a size that overflows (the module's variables, and the first report with
-// the thread's application-properties object), the same through Invoke.
-Steps FirstUseOnThread(RecordingLibrary &library, const MemberInfo &read, short atom) {
-    return [&library, &read, atom](const auto &record) {
-        ComPtr<IDispatch> main;
-        if (!record(Step(library, [&] { return Plumbing(TryCreate(kMain, main)); }))) return;
-        const std::vector<VARIANT> args{I2(atom), I2(32767)};
-        if (!record(Step(library, [&] { return ThroughVtable(main.Get(), read, args); }))) return;
-        record(Step(library, [&] { return ThroughDispatch(main.Get(), read, Path::Invoke, args); }));
-    };
-}
+// What the first use on a thread is made of: its first instance (the thread's context comes into
+// being), then its first member calls.
+struct ThreadFirstUse {
+    const char *name;
+    Steps (*steps)(RecordingLibrary &, const std::vector<MemberInfo> &, short atom, IDispatch *buddy);
+};
+
+const ThreadFirstUse kThreadFirstUses[] = {
+    // A name read through the vtable with a size that overflows (the module's variables, and the
+    // first report with the thread's application-properties object), the same through Invoke.
+    {"a read that reports",
+     [](RecordingLibrary &library, const std::vector<MemberInfo> &members, short atom, IDispatch *) -> Steps {
+         return [&library, &members, atom](const auto &record) {
+             ComPtr<IDispatch> main;
+             if (!record(Step(library, [&] { return Plumbing(TryCreate(kMain, main)); }))) return;
+             const MemberInfo &read = MemberNamed(members, L"GetAtomNameAmts");
+             const std::vector<VARIANT> args{I2(atom), I2(32767)};
+             if (!record(Step(library, [&] { return ThroughVtable(main.Get(), read, args); }))) return;
+             record(Step(library, [&] { return ThroughDispatch(main.Get(), read, Path::Invoke, args); }));
+         };
+     }},
+    // The atom-collection class first (its initializer calls the library), then an object parked in
+    // the buddy slot through the vtable and read back.
+    {"the atom-collection class, then the buddy slot",
+     [](RecordingLibrary &library, const std::vector<MemberInfo> &members, short, IDispatch *buddy) -> Steps {
+         return [&library, &members, buddy](const auto &record) {
+             ComPtr<IDispatch> atoms, main;
+             if (!record(Step(library, [&] { return Plumbing(TryCreate(L"AtomTables10.clsQxAmtsAtomsA", atoms)); })))
+                 return;
+             if (!record(Step(library, [&] { return Plumbing(TryCreate(kMain, main)); }))) return;
+             const MemberInfo &put = MemberNamed(members, L"BuddyObjectGlobal", INVOKE_PROPERTYPUTREF);
+             const MemberInfo &get = MemberNamed(members, L"BuddyObjectGlobal", INVOKE_PROPERTYGET);
+             if (!record(Step(library, [&] { return ThroughVtable(main.Get(), put, {Obj(buddy)}); }))) return;
+             record(Step(library, [&] { return ThroughVtable(main.Get(), get, {}); }));
+         };
+     }},
+};
 
 } // namespace
 
 TEST_F(OutOfMemory, FirstUseOnAFreshThread) {
-    const MemberInfo read = MemberNamed(MembersOf(main_.Get()), L"GetAtomNameAmts");
+    const std::vector<MemberInfo> members = MembersOf(main_.Get());
     Tally &tally = g_tallies["fresh thread"];
     // (The threading runtime keeps the record of the first thread that threw, for the next.)
     OnOtherThread([] { ThrowOnce(); });
-    faults::Sweep([&](long n) {
-        g_case = "fresh thread, allocation " + std::to_string(n);
-        SCOPED_TRACE(g_case);
-        atoms_.Add();
-        std::vector<Outcome> normal;
-        auto onThread = [&](const std::function<void(RecordingLibrary &)> &body) {
-            OnOtherThread([&] {
-                RecordingLibrary library;
-                library.FailWhen(&faults::FailNow);
-                body(library);
-                library.Clear();
-            });
-        };
-        onThread([&](RecordingLibrary &library) { normal = RunAll(FirstUseOnThread(library, read, atoms_.localAtom)); });
-        const long blocks = faults::LiveBlocks();
-        onThread([&](RecordingLibrary &library) {
-            RunFailing(FirstUseOnThread(library, read, atoms_.localAtom), normal, n);
-            tally.Count();
-            EXPECT_EQ(normal, RunAll(FirstUseOnThread(library, read, atoms_.localAtom))) << "the same calls made again";
+    auto onThread = [&](const std::function<void(RecordingLibrary &)> &body) {
+        OnOtherThread([&] {
+            RecordingLibrary library;
+            library.FailWhen(&faults::FailNow);
+            body(library);
+            library.Clear();
         });
-        EXPECT_EQ(blocks, faults::LiveBlocks()) << "heap blocks of the component left behind";
-        atoms_.Remove();
-    });
+    };
+    for (const ThreadFirstUse &use : kThreadFirstUses) {
+        faults::Sweep([&](long n) {
+            g_case = std::string("fresh thread: ") + use.name + ", allocation " + std::to_string(n);
+            SCOPED_TRACE(g_case);
+            atoms_.Add();
+            auto steps = [&](RecordingLibrary &library) { return use.steps(library, members, atoms_.localAtom, buddy_.Dispatch()); };
+            std::vector<Outcome> normal;
+            onThread([&](RecordingLibrary &library) { normal = RunAll(steps(library)); });
+            const long blocks = faults::LiveBlocks();
+            onThread([&](RecordingLibrary &library) {
+                RunFailing(steps(library), normal, n);
+                tally.Count();
+                EXPECT_EQ(normal, RunAll(steps(library))) << "the same calls made again";
+            });
+            EXPECT_EQ(blocks, faults::LiveBlocks()) << "heap blocks of the component left behind";
+            EXPECT_EQ(0, buddy_.Held()) << "the thread's end let go of the client's object";
+            atoms_.Remove();
+        });
+    }
 }
 
 namespace {

@@ -16,7 +16,7 @@
 #include <tlhelp32.h>
 
 #include "AtomTables10.h"
-#include "allocation_faults.h"
+#include "support/allocation_faults.h"
 #include "harness.h"
 #include "support/recording_library.h"
 

@@ -14,7 +14,9 @@
 // left behind (the component's heap blocks, the client's objects' references, DllCanUnloadNow).
 //
 // It prints the cases and distinct allocation sites of each family. ATOMTABLES_OOM_FRESH_SAMPLE=k
-// runs only a fixed, seeded sample of k of the fresh-module cases (each loads the module again).
+// runs only a fixed, seeded sample of k of the fresh-module cases (each loads the module again);
+// ATOMTABLES_OOM_ONLY=text only the cases whose names contain text; ATOMTABLES_OOM_FIRST=n starts
+// the sweeps at the nth allocation.
 #include <algorithm>
 #include <climits>
 #include <csignal>
@@ -25,7 +27,7 @@
 #include <set>
 
 #include "AtomTables10.h"
-#include "allocation_faults.h"
+#include "support/allocation_faults.h"
 #include "harness.h"
 #include "support/recording_library.h"
 
@@ -38,6 +40,13 @@ constexpr HRESULT kOutOfMemory = MAKE_HRESULT(SEVERITY_ERROR, FACILITY_CONTROL, 
 const wchar_t *const kMain = L"AtomTables10.clsQxAtomTables10A";
 
 std::string g_case; // what runs now, told if the process is taken down
+
+// Whether a case is among those ATOMTABLES_OOM_ONLY selects.
+bool Selected(const std::string &name) {
+    char only[256];
+    const DWORD n = GetEnvironmentVariableA("ATOMTABLES_OOM_ONLY", only, sizeof only);
+    return n == 0 || n >= sizeof only || name.find(only) != std::string::npos;
+}
 void TellCase(int) {
     std::fprintf(stderr, "\nout-of-memory: the process ended during %s\n", g_case.c_str());
     std::fflush(stderr);
@@ -67,6 +76,8 @@ std::string Show(const Outcome &o) {
                return numbers;
            }();
 }
+
+void PrintTo(const Outcome &o, std::ostream *out) { *out << Show(o); }
 
 std::wstring TextOf(const VARIANT &value) {
     const VARTYPE vt = V_VT(&value);
@@ -368,6 +379,7 @@ protected:
     void Sweep(const std::string &family, const std::string &name, const Steps &steps,
                const std::function<void()> &cleanup = [] {}) {
         Tally &tally = g_tallies[family];
+        if (!Selected(family + ": " + name)) return;
         faults::Sweep([&](long n) {
             g_case = family + ": " + name + ", allocation " + std::to_string(n);
             SCOPED_TRACE(g_case);
@@ -380,7 +392,7 @@ protected:
             EXPECT_EQ(blocks, faults::LiveBlocks()) << "heap blocks of the component left behind";
             cleanup();
             atoms_.Remove();
-        });
+        }, EnvCount({L"ATOMTABLES_OOM_FIRST"}, 1));
     }
 
     void SweepMembers(const std::string &family, IDispatch *object, const std::wstring &className) {
@@ -539,6 +551,7 @@ TEST_F(OutOfMemory, FirstUseOnAFreshThread) {
         });
     };
     for (const ThreadFirstUse &use : kThreadFirstUses) {
+        if (!Selected(std::string("fresh thread: ") + use.name)) continue;
         faults::Sweep([&](long n) {
             g_case = std::string("fresh thread: ") + use.name + ", allocation " + std::to_string(n);
             SCOPED_TRACE(g_case);
@@ -593,6 +606,7 @@ Steps FirstUseOfModule(RecordingLibrary &library, const std::vector<MemberInfo> 
             })))
             return;
         if (!record(Step(library, [&] {
+                if (!app) return Plumbing(E_POINTER, L"no application-properties object");
                 return ThroughDispatch(app.Get(), MemberNamed(appMembers, L"Title"), Path::Invoke, {});
             })))
             return;
@@ -648,8 +662,9 @@ TEST_F(OutOfMemory, FirstUseOfTheModule) {
     };
 
     const long sample = EnvCount({L"ATOMTABLES_OOM_FRESH_SAMPLE"}, 0);
-    if (sample <= 0) {
-        faults::Sweep(once);
+    if (!Selected("fresh module")) {
+    } else if (sample <= 0) {
+        faults::Sweep(once, EnvCount({L"ATOMTABLES_OOM_FIRST"}, 1));
     } else {
         // A fixed, seeded sample: the allocations of one run counted, then k of them failed.
         long total = 0;

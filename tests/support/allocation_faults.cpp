@@ -12,9 +12,9 @@
 #include <oleauto.h>
 #include <olectl.h>
 
-#include "support/client.h"
+#include "client.h"
 
-namespace reliability::faults {
+namespace testing_support::faults {
 namespace {
 
 std::atomic<long> g_target{0}, g_counted{0};
@@ -38,7 +38,7 @@ unsigned long long StackSite() {
 
 std::mutex g_lock; // guards the two sets below
 std::unordered_set<void *> g_blocks;
-std::unordered_set<BSTR> g_heldBack;
+std::unordered_set<void *> g_heldStrings, g_heldArrays;
 std::atomic<bool> g_watching{false};
 std::atomic<long> g_doubleFrees{0};
 
@@ -64,6 +64,7 @@ struct Originals {
     decltype(&VariantCopy) variantCopy;
     decltype(&VariantCopyInd) variantCopyInd;
     decltype(&SafeArrayCreateVector) safeArrayCreateVector;
+    decltype(&SafeArrayDestroy) safeArrayDestroy;
     decltype(&LoadTypeLibEx) loadTypeLibEx;
     decltype(&OleCreatePictureIndirect) createPicture;
 } g_real;
@@ -143,12 +144,13 @@ BSTR WINAPI FailingSysAllocStringLen(const OLECHAR *text, UINT length) {
 BSTR WINAPI FailingSysAllocStringByteLen(LPCSTR text, UINT length) {
     return FailNow() ? nullptr : g_real.sysAllocStringByteLen(text, length);
 }
+// Holds a freed string or array back while watching; counts it when it was held back before.
+void HoldBack(std::unordered_set<void *> &held, void *freed) {
+    std::lock_guard<std::mutex> hold(g_lock);
+    if (!held.insert(freed).second) ++g_doubleFrees;
+}
 void WINAPI WatchedSysFreeString(BSTR text) {
-    if (text && g_watching) {
-        std::lock_guard<std::mutex> hold(g_lock);
-        if (!g_heldBack.insert(text).second) ++g_doubleFrees;
-        return;
-    }
+    if (text && g_watching) return HoldBack(g_heldStrings, text);
     g_real.sysFreeString(text);
 }
 HRESULT WINAPI FailingVariantChangeType(VARIANTARG *out, VARIANTARG *in, USHORT flags, VARTYPE type) {
@@ -167,6 +169,10 @@ HRESULT WINAPI FailingVariantCopy(VARIANTARG *out, VARIANTARG *in) {
 HRESULT WINAPI FailingVariantCopyInd(VARIANT *out, VARIANTARG *in) {
     if (FailNow()) return E_OUTOFMEMORY;
     return g_real.variantCopyInd(out, in);
+}
+HRESULT WINAPI WatchedSafeArrayDestroy(SAFEARRAY *array) {
+    if (array && g_watching) return HoldBack(g_heldArrays, array), S_OK;
+    return g_real.safeArrayDestroy(array);
 }
 SAFEARRAY *WINAPI FailingSafeArrayCreateVector(VARTYPE type, LONG lower, ULONG count) {
     return FailNow() ? nullptr : g_real.safeArrayCreateVector(type, lower, count);
@@ -213,25 +219,20 @@ std::vector<Redirect> Redirects() {
         To("VariantCopy", &FailingVariantCopy, g_real.variantCopy),
         To("VariantCopyInd", &FailingVariantCopyInd, g_real.variantCopyInd),
         To("SafeArrayCreateVector", &FailingSafeArrayCreateVector, g_real.safeArrayCreateVector),
+        To("SafeArrayDestroy", &WatchedSafeArrayDestroy, g_real.safeArrayDestroy),
         To("LoadTypeLibEx", &FailingLoadTypeLibEx, g_real.loadTypeLibEx),
         To("OleCreatePictureIndirect", &FailingCreatePicture, g_real.createPicture),
     };
 }
 
-} // namespace
-
-bool Attach() {
-    HMODULE module = GetModuleHandleW(testing_support::ComponentPath().c_str());
-    if (!module) return false;
-    {
-        std::lock_guard<std::mutex> hold(g_lock);
-        g_blocks.clear();
-    }
-    const std::vector<Redirect> redirects = Redirects();
+// Redirects the entries of the module's import table named in `redirects`.
+bool RedirectImports(HMODULE module, const std::vector<Redirect> &redirects) {
     auto *base = reinterpret_cast<BYTE *>(module);
     const auto *nt = reinterpret_cast<const IMAGE_NT_HEADERS *>(base + reinterpret_cast<IMAGE_DOS_HEADER *>(base)->e_lfanew);
-    g_moduleStart = base;
-    g_moduleEnd = base + nt->OptionalHeader.SizeOfImage;
+    if (module == GetModuleHandleW(ComponentPath().c_str())) {
+        g_moduleStart = base;
+        g_moduleEnd = base + nt->OptionalHeader.SizeOfImage;
+    }
     const IMAGE_DATA_DIRECTORY &imports = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
     int redirected = 0, wanted = 0;
     for (auto *dll = reinterpret_cast<IMAGE_IMPORT_DESCRIPTOR *>(base + imports.VirtualAddress); dll->Name; ++dll) {
@@ -255,6 +256,25 @@ bool Attach() {
         }
     }
     return wanted > 0 && redirected == wanted;
+}
+
+} // namespace
+
+bool Attach() {
+    HMODULE module = GetModuleHandleW(ComponentPath().c_str());
+    if (!module) return false;
+    {
+        std::lock_guard<std::mutex> hold(g_lock);
+        g_blocks.clear();
+    }
+    return RedirectImports(module, Redirects());
+}
+
+bool AttachFreeWatch(HMODULE module) {
+    std::vector<Redirect> frees;
+    for (const Redirect &r : Redirects())
+        if (std::strcmp(r.name, "SysFreeString") == 0 || std::strcmp(r.name, "SafeArrayDestroy") == 0) frees.push_back(r);
+    return RedirectImports(module, frees);
 }
 
 void Arm(long n) {
@@ -291,19 +311,21 @@ void WatchFrees(bool on) {
         g_doubleFrees = 0;
         return;
     }
-    std::unordered_set<BSTR> held;
+    std::unordered_set<void *> strings, arrays;
     {
         std::lock_guard<std::mutex> hold(g_lock);
-        held.swap(g_heldBack);
+        strings.swap(g_heldStrings);
+        arrays.swap(g_heldArrays);
     }
-    for (BSTR text : held) g_real.sysFreeString(text);
+    for (void *text : strings) g_real.sysFreeString(static_cast<BSTR>(text));
+    for (void *array : arrays) g_real.safeArrayDestroy(static_cast<SAFEARRAY *>(array));
 }
 
 long DoubleFrees() { return g_doubleFrees; }
 
-long Sweep(const std::function<void(long n)> &once) {
+long Sweep(const std::function<void(long n)> &once, long first) {
     constexpr long kMostSites = 100000; // a run that never ends its allocations is a failure of its own
-    for (long n = 1; n <= kMostSites; ++n) {
+    for (long n = first; n <= kMostSites; ++n) {
         once(n);
         Disarm();
         if (!Fired()) return n - 1;
@@ -311,4 +333,4 @@ long Sweep(const std::function<void(long n)> &once) {
     return kMostSites;
 }
 
-} // namespace reliability::faults
+} // namespace testing_support::faults

@@ -19,11 +19,13 @@
 
 #include <windows.h>
 
-namespace reliability::faults {
+namespace testing_support::faults {
 
 // Redirects the component's imports (the module must be loaded; again after every new load).
-// False when the component is not loaded or an import could not be redirected.
+// False when it is not loaded or an import could not be redirected.
 bool Attach();
+// Redirects only the frees WatchFrees watches, of another module (a test's own program).
+bool AttachFreeWatch(HMODULE module);
 
 // From now on, the nth counted allocation fails (n >= 1); Disarm() stops counting.
 void Arm(long n);
@@ -51,14 +53,15 @@ unsigned long long FiredSite();
 // The component's heap blocks still allocated (only those allocated since Attach()).
 long LiveBlocks();
 
-// While watching, strings the component frees with SysFreeString are held back instead of freed;
-// freeing one of them again counts as a double free. Stop() frees what was held back.
+// While watching, strings and arrays the component frees (SysFreeString, SafeArrayDestroy) are
+// held back instead of freed, so that their memory cannot be handed out again; freeing one of them
+// again counts as a double free. Watching no more frees what was held back.
 void WatchFrees(bool on);
 long DoubleFrees();
 
-// Runs `once` with the 1st, 2nd, 3rd... allocation failing, until a run reaches no more
-// allocations; returns how many allocations the runs went through (the sites). `once` gets n and
-// runs with the failure armed at n; it disarms itself (Disarm) before it checks what it got.
-long Sweep(const std::function<void(long n)> &once);
+// Runs `once` with the 1st (or `first`), 2nd, 3rd... allocation failing, until a run reaches no
+// more allocations; returns the number of the last allocation that failed. `once` gets n, arms the
+// failure at n itself when its case is ready, and disarms it (Disarm) before it checks what it got.
+long Sweep(const std::function<void(long n)> &once, long first = 1);
 
-} // namespace reliability::faults
+} // namespace testing_support::faults

@@ -645,10 +645,7 @@ DispatchInterface::DispatchInterface(REFIID iid, REFCLSID clsid, int typelibInde
 
 DispatchInterface::~DispatchInterface() { delete description_.load(); }
 
-HRESULT DispatchInterface::Read(const Description *&out) const {
-    out = description_.load(std::memory_order_acquire);
-    if (out) [[likely]]
-        return S_OK;
+HRESULT DispatchInterface::ReadTypeLibrary(const Description *&out) const {
     std::unique_ptr<Description> read;
     HRESULT hr = Guarded<Plumbing>([&] {
         read = std::make_unique<Description>();

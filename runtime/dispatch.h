@@ -73,7 +73,11 @@ public:
 
 private:
     // The description, read on first use: S_OK and `out`, or the reading's failure.
-    HRESULT Read(const Description *&out) const;
+    HRESULT Read(const Description *&out) const {
+        out = description_.load(std::memory_order_acquire);
+        return out ? S_OK : ReadTypeLibrary(out);
+    }
+    HRESULT ReadTypeLibrary(const Description *&out) const;
 
     IID iid_;
     CLSID clsid_;

@@ -118,10 +118,6 @@ HRESULT Rethrow(const Failure &failure) noexcept {
     return Raise(failure.hr, failure.description, failure.source);
 }
 
-KeptFailure::~KeptFailure() {
-    if (info_) info_->Release();
-}
-
 void KeptFailure::Keep(HRESULT hr) noexcept {
     hr_ = hr;
     if (info_) info_->Release();

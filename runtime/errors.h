@@ -77,7 +77,9 @@ public:
     KeptFailure() = default;
     KeptFailure(const KeptFailure &) = delete;
     KeptFailure &operator=(const KeptFailure &) = delete;
-    ~KeptFailure();
+    ~KeptFailure() {
+        if (info_) info_->Release();
+    }
 
     // Takes the thread's error information for hr.
     void Keep(HRESULT hr) noexcept;

@@ -35,9 +35,10 @@ long HandleCount();
 // refuses IDispatch) that counts the references others hold on it and the calls it receives.
 // It is never deleted while the test runs (Leaked() stays readable); the creator's reference is
 // not counted.
-class CountedObject final : public IDispatch {
+class CountedObject : public IDispatch {
 public:
     explicit CountedObject(bool dispatchable = true) : dispatchable_(dispatchable) {}
+    virtual ~CountedObject() = default;
     CountedObject(const CountedObject &) = delete;
     CountedObject &operator=(const CountedObject &) = delete;
 

@@ -81,12 +81,8 @@ HRESULT WINAPI FailingCreateErrorInfo(ICreateErrorInfo **out) {
 HRESULT WINAPI FailingRegisterSpy(IInitializeSpy *spy, ULARGE_INTEGER *cookie) {
     return FailNow() ? E_OUTOFMEMORY : g_real<&FailingRegisterSpy>(spy, cookie);
 }
-BSTR WINAPI FailingAllocString(const OLECHAR *text) { return FailNow() ? nullptr : g_real<&FailingAllocString>(text); }
 BSTR WINAPI FailingAllocStringLen(const OLECHAR *text, UINT n) {
     return FailNow() ? nullptr : g_real<&FailingAllocStringLen>(text, n);
-}
-BSTR WINAPI FailingAllocStringByteLen(LPCSTR text, UINT n) {
-    return FailNow() ? nullptr : g_real<&FailingAllocStringByteLen>(text, n);
 }
 void WINAPI WatchedFreeString(BSTR text) {
     if (text && g_watching) return HoldBack(g_heldStrings, text);
@@ -95,10 +91,6 @@ void WINAPI WatchedFreeString(BSTR text) {
 HRESULT WINAPI FailingChangeType(VARIANTARG *out, VARIANTARG *in, USHORT flags, VARTYPE type) {
     return FailNow() ? E_OUTOFMEMORY : g_real<&FailingChangeType>(out, in, flags, type);
 }
-HRESULT WINAPI FailingChangeTypeEx(VARIANTARG *out, VARIANTARG *in, LCID lcid, USHORT flags, VARTYPE type) {
-    return FailNow() ? E_OUTOFMEMORY : g_real<&FailingChangeTypeEx>(out, in, lcid, flags, type);
-}
-HRESULT WINAPI FailingCopy(VARIANTARG *out, VARIANTARG *in) { return FailNow() ? E_OUTOFMEMORY : g_real<&FailingCopy>(out, in); }
 HRESULT WINAPI FailingCopyInd(VARIANT *out, VARIANTARG *in) {
     return FailNow() ? E_OUTOFMEMORY : g_real<&FailingCopyInd>(out, in);
 }
@@ -131,9 +123,7 @@ const Redirect kAllocations[] = {
     To<&FailingTlsAlloc>("TlsAlloc"), To<&FailingFormatMessage>("FormatMessageW"),
     To<&FailingCreateInstance>("CoCreateInstance"), To<&FailingClsidFromProgId>("CLSIDFromProgID"),
     To<&FailingCreateErrorInfo>("CreateErrorInfo"), To<&FailingRegisterSpy>("CoRegisterInitializeSpy"),
-    To<&FailingAllocString>("SysAllocString"), To<&FailingAllocStringLen>("SysAllocStringLen"),
-    To<&FailingAllocStringByteLen>("SysAllocStringByteLen"), To<&FailingChangeType>("VariantChangeType"),
-    To<&FailingChangeTypeEx>("VariantChangeTypeEx"), To<&FailingCopy>("VariantCopy"),
+    To<&FailingAllocStringLen>("SysAllocStringLen"), To<&FailingChangeType>("VariantChangeType"),
     To<&FailingCopyInd>("VariantCopyInd"), To<&FailingCreateVector>("SafeArrayCreateVector"),
     To<&FailingLoadTypeLib>("LoadTypeLibEx"), To<&FailingCreatePicture>("OleCreatePictureIndirect"),
     kFrees[0], kFrees[1]};

@@ -2,7 +2,8 @@
 //
 // Attach() redirects the entries of the loaded component's import table that allocate (the C
 // runtime's malloc family, under operator new; BSTR, VARIANT and SAFEARRAY allocation; TLS indexes;
-// the COM objects it creates) to functions of this harness; RecordingLibrary::FailWhen(FailNow)
+// the COM objects it creates: the functions the component imports today, see allocation_faults.cpp)
+// to functions of this harness; RecordingLibrary::FailWhen(FailNow)
 // makes the component's calls to the common library count too. While a failure is armed, every
 // such call is counted and the armed one fails as its function fails for want of memory (a null
 // pointer, E_OUTOFMEMORY, TLS_OUT_OF_INDEXES). The harness also keeps the set of the component's

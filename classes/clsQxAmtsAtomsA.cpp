@@ -11,7 +11,9 @@ HRESULT clsQxAmtsAtomsA::Initialize() {
 }
 
 HRESULT clsQxAmtsAtomsA::TestA(LONG *result) {
-    if (!result) return rt::Raise(E_POINTER);
-    *result = 0;
-    return rt::MsgBox(L"TestA", MB_OK, std::nullopt, nullptr);
+    return rt::Guarded([&] {
+        if (!result) return rt::Raise(E_POINTER);
+        *result = 0;
+        return rt::MsgBox(L"TestA", MB_OK, std::nullopt, nullptr);
+    });
 }

@@ -135,7 +135,15 @@ HRESULT ReadName(NameReader read, std::wstring_view member, const short *iAtomNu
     if (!iAtomNumber || !result) return rt::Raise(E_POINTER);
     *result = nullptr;
     Trap trap(kClassCode, member);
-    auto &buffer = basQxAtomTables10A::Thread().sAtomNameBuffer;
+    // The thread's buffer comes into being with the thread's first read; without it nothing else
+    // can run, and the result stays empty.
+    basQxAtomTables10A::Variables *variables = nullptr;
+    if (!trap.Run([&] {
+            variables = &basQxAtomTables10A::Thread();
+            return S_OK;
+        }))
+        return trap.Result();
+    auto &buffer = variables->sAtomNameBuffer;
     // An omitted size reads as 0 and is not written back.
     short size = iSizeToCopy ? *iSizeToCopy : 0;
 
@@ -182,99 +190,127 @@ HRESULT ReadName(NameReader read, std::wstring_view member, const short *iAtomNu
 
 } // namespace
 
+// Every member runs under the module's guard (see runtime/automation_object.h).
+
 HRESULT clsQxAtomTables10A::get_GetProStdProperties(IDispatch **result) {
-    if (!result) return rt::Raise(E_POINTER);
-    *result = nullptr;
-    HRESULT hr = rt::ThreadContext::Current().App(result);
-    return FAILED(hr) ? rt::Raise(hr) : S_OK;
+    return rt::Guarded([&] {
+        if (!result) return rt::Raise(E_POINTER);
+        *result = nullptr;
+        HRESULT hr = rt::ThreadContext::Current().App(result);
+        return FAILED(hr) ? rt::Raise(hr) : S_OK;
+    });
 }
 
 HRESULT clsQxAtomTables10A::get_GetProResStrings(LONG *lResId, BSTR *result) {
-    if (!lResId || !result) return rt::Raise(E_POINTER);
-    return rt::resources::LoadString(rt::module::Instance(), *lResId, result);
+    return rt::Guarded([&] {
+        if (!lResId || !result) return rt::Raise(E_POINTER);
+        return rt::resources::LoadString(rt::module::Instance(), *lResId, result);
+    });
 }
 
 HRESULT clsQxAtomTables10A::get_GetProResPicture(LONG *lResId, LoadResConstants *lRestype, IPictureDisp **result) {
-    if (!lResId || !lRestype || !result) return rt::Raise(E_POINTER);
-    *result = nullptr;
-    const LONG kind = static_cast<LONG>(*lRestype);
-    if (kind < SHRT_MIN || kind > SHRT_MAX) return rt::Raise(rt::RtError::Overflow);
-    VARIANT id;
-    V_VT(&id) = VT_I4;
-    V_I4(&id) = *lResId;
-    return rt::resources::LoadPicture(rt::module::Instance(), id, static_cast<short>(kind), result);
+    return rt::Guarded([&] {
+        if (!lResId || !lRestype || !result) return rt::Raise(E_POINTER);
+        *result = nullptr;
+        const LONG kind = static_cast<LONG>(*lRestype);
+        if (kind < SHRT_MIN || kind > SHRT_MAX) return rt::Raise(rt::RtError::Overflow);
+        VARIANT id;
+        V_VT(&id) = VT_I4;
+        V_I4(&id) = *lResId;
+        return rt::resources::LoadPicture(rt::module::Instance(), id, static_cast<short>(kind), result);
+    });
 }
 
 HRESULT clsQxAtomTables10A::get_GetProResData(LONG *lResId, VARIANT *vRestype, VARIANT *result) {
-    if (!lResId || !vRestype || !result) return rt::Raise(E_POINTER);
-    VARIANT id;
-    V_VT(&id) = VT_I4;
-    V_I4(&id) = *lResId;
-    return rt::resources::LoadData(rt::module::Instance(), id, *vRestype, result);
+    return rt::Guarded([&] {
+        if (!lResId || !vRestype || !result) return rt::Raise(E_POINTER);
+        VARIANT id;
+        V_VT(&id) = VT_I4;
+        V_I4(&id) = *lResId;
+        return rt::resources::LoadData(rt::module::Instance(), id, *vRestype, result);
+    });
 }
 
 HRESULT clsQxAtomTables10A::About(LONG *result) {
-    if (!result) return rt::Raise(E_POINTER);
-    *result = 0;
-    return basQxelCommonA::AppAboutQxel_Pro();
+    return rt::Guarded([&] {
+        if (!result) return rt::Raise(E_POINTER);
+        *result = 0;
+        return basQxelCommonA::AppAboutQxel_Pro();
+    });
 }
 
 HRESULT clsQxAtomTables10A::get_BuddyObjectGlobal(IDispatch **result) {
-    if (!result) return rt::Raise(E_POINTER);
-    return basQxAtomTables10A::Thread().oBuddyObjectGlobal.CopyTo(result);
+    return rt::Guarded([&] {
+        if (!result) return rt::Raise(E_POINTER);
+        return basQxAtomTables10A::Thread().oBuddyObjectGlobal.CopyTo(result);
+    });
 }
 
 HRESULT clsQxAtomTables10A::putref_BuddyObjectGlobal(IDispatch *oNewValue) {
-    basQxAtomTables10A::Thread().oBuddyObjectGlobal = oNewValue;
-    return S_OK;
+    return rt::Guarded([&] {
+        basQxAtomTables10A::Thread().oBuddyObjectGlobal = oNewValue;
+        return S_OK;
+    });
 }
 
 HRESULT clsQxAtomTables10A::InitAtomTableAmts(short *iSizeToSet, LONG *result) {
-    if (!iSizeToSet || !result) return rt::Raise(E_POINTER);
-    *result = 0;
-    Trap trap(kClassCode, L"InitAtomTableAmts"sv);
-    trap.Run([&] {
-        // Only positive sizes mean anything; the others ask for the platform's default size.
-        BOOL status = FALSE;
-        HRESULT hr = basQxAtomTables10A::InitAtomTable(*iSizeToSet > 0 ? static_cast<DWORD>(*iSizeToSet) : 0, status);
-        if (SUCCEEDED(hr)) *result = Widen(LOWORD(static_cast<DWORD>(status)));
-        return hr;
+    return rt::Guarded([&] {
+        if (!iSizeToSet || !result) return rt::Raise(E_POINTER);
+        *result = 0;
+        Trap trap(kClassCode, L"InitAtomTableAmts"sv);
+        trap.Run([&] {
+            // Only positive sizes mean anything; the others ask for the platform's default size.
+            BOOL status = FALSE;
+            HRESULT hr =
+                basQxAtomTables10A::InitAtomTable(*iSizeToSet > 0 ? static_cast<DWORD>(*iSizeToSet) : 0, status);
+            if (SUCCEEDED(hr)) *result = Widen(LOWORD(static_cast<DWORD>(status)));
+            return hr;
+        });
+        return trap.Result();
     });
-    return trap.Result();
 }
 
 HRESULT clsQxAtomTables10A::AddAtomAmts(BSTR *sAtomName, LONG *result) {
-    return AddName(basQxAtomTables10A::AddAtomA, L"AddAtomAmts"sv, sAtomName, result);
+    return rt::Guarded([&] { return AddName(basQxAtomTables10A::AddAtomA, L"AddAtomAmts"sv, sAtomName, result); });
 }
 
 HRESULT clsQxAtomTables10A::DeleteAtomAmts(short *iAtomNumber, LONG *result) {
-    return DeleteNumber(basQxAtomTables10A::DeleteAtom, L"DeleteAtomAmts"sv, iAtomNumber, result);
+    return rt::Guarded(
+        [&] { return DeleteNumber(basQxAtomTables10A::DeleteAtom, L"DeleteAtomAmts"sv, iAtomNumber, result); });
 }
 
 HRESULT clsQxAtomTables10A::FindAtomAmts(BSTR *sAtomName, LONG *result) {
-    return FindName(basQxAtomTables10A::FindAtomA, L"FindAtomAmts"sv, sAtomName, result);
+    return rt::Guarded([&] { return FindName(basQxAtomTables10A::FindAtomA, L"FindAtomAmts"sv, sAtomName, result); });
 }
 
 HRESULT clsQxAtomTables10A::GetAtomNameAmts(short *iAtomNumber, short *iSizeToCopy, short *iCharactersCopied,
                                             BSTR *result) {
-    return ReadName(basQxAtomTables10A::GetAtomNameA, L"GetAtomNameAmts"sv, iAtomNumber, iSizeToCopy,
+    return rt::Guarded([&] {
+        return ReadName(basQxAtomTables10A::GetAtomNameA, L"GetAtomNameAmts"sv, iAtomNumber, iSizeToCopy,
                         iCharactersCopied, result);
+    });
 }
 
 HRESULT clsQxAtomTables10A::GlobalAddAtomAmts(BSTR *sAtomName, LONG *result) {
-    return AddName(basQxAtomTables10A::GlobalAddAtomA, L"GlobalAddAtomAmts"sv, sAtomName, result);
+    return rt::Guarded(
+        [&] { return AddName(basQxAtomTables10A::GlobalAddAtomA, L"GlobalAddAtomAmts"sv, sAtomName, result); });
 }
 
 HRESULT clsQxAtomTables10A::GlobalDeleteAtomAmts(short *iAtomNumber, LONG *result) {
-    return DeleteNumber(basQxAtomTables10A::GlobalDeleteAtom, L"GlobalDeleteAtomAmts"sv, iAtomNumber, result);
+    return rt::Guarded([&] {
+        return DeleteNumber(basQxAtomTables10A::GlobalDeleteAtom, L"GlobalDeleteAtomAmts"sv, iAtomNumber, result);
+    });
 }
 
 HRESULT clsQxAtomTables10A::GlobalFindAtomAmts(BSTR *sAtomName, LONG *result) {
-    return FindName(basQxAtomTables10A::GlobalFindAtomA, L"GlobalFindAtomAmts"sv, sAtomName, result);
+    return rt::Guarded(
+        [&] { return FindName(basQxAtomTables10A::GlobalFindAtomA, L"GlobalFindAtomAmts"sv, sAtomName, result); });
 }
 
 HRESULT clsQxAtomTables10A::GlobalGetAtomNameAmts(short *iAtomNumber, short *iSizeToCopy, short *iCharactersCopied,
                                                   BSTR *result) {
-    return ReadName(basQxAtomTables10A::GlobalGetAtomNameA, L"GlobalGetAtomNameAmts"sv, iAtomNumber, iSizeToCopy,
-                        iCharactersCopied, result);
+    return rt::Guarded([&] {
+        return ReadName(basQxAtomTables10A::GlobalGetAtomNameA, L"GlobalGetAtomNameAmts"sv, iAtomNumber,
+                        iSizeToCopy, iCharactersCopied, result);
+    });
 }

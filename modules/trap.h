@@ -5,12 +5,14 @@
 // object, an error object describing the failure, and the source "<module code>.<procedure>") and
 // the procedure resumes with the next statement. The trap stays armed for the rest of the body.
 //
-// A failure while handling a failure (the report itself cannot be made) is not trapped again: the
-// procedure is over, the statements after it do not run, and Result() hands that second failure to
-// the procedure's caller.
+// A failure while handling a failure (the report itself cannot be made, or there is no memory to
+// describe the first one) is not trapped again: the procedure is over, the statements after it do
+// not run, and Result() hands that second failure to the procedure's caller.
+//
+// Each statement runs under the module's guard (rt::Guarded): running out of memory in one is a
+// failure like any other (error 7), trapped and reported.
 #pragma once
 
-#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -28,11 +30,11 @@ public:
 
     // Runs one statement (a callable returning HRESULT). True when it ran and succeeded.
     template <class Statement>
-    bool Run(Statement &&statement) {
+    bool Run(Statement &&statement) noexcept {
         if (ended_) return false;
         const HRESULT hr = rt::Guarded(std::forward<Statement>(statement));
         if (SUCCEEDED(hr)) return true;
-        Handle(rt::TakeFailure(hr));
+        Handle(hr);
         return false;
     }
 
@@ -40,7 +42,7 @@ public:
     bool Ended() const { return ended_; }
 
     // What the procedure returns: S_OK, or the failure that ended it, with its error information.
-    HRESULT Result() const { return ended_ ? rt::Rethrow(*escaped_) : S_OK; }
+    HRESULT Result() const noexcept { return ended_ ? escaped_.Restore() : S_OK; }
 
     // The error source string of this procedure.
     std::wstring Source() const {
@@ -50,10 +52,11 @@ public:
     }
 
 private:
-    void Handle(const rt::Failure &failure);
+    // Reports the failure hr (the thread's error information describes it).
+    void Handle(HRESULT hr) noexcept;
 
     std::wstring_view identityCode_;
     std::wstring_view procedure_;
     bool ended_ = false;
-    std::optional<rt::Failure> escaped_; // set when ended_ is
+    rt::KeptFailure escaped_; // set when ended_ is
 };

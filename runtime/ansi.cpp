@@ -1,6 +1,7 @@
 #include "ansi.h"
 
 #include <algorithm>
+#include <atomic>
 #include <climits>
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -15,8 +16,14 @@ namespace {
 // value and back. Every code page Windows allows as the ANSI one is stateless and does, but this is
 // asked of the platform once per process rather than assumed; when it holds, the conversion of
 // pure-ASCII text is the identity either way.
+// (Asked once and kept in an atomic rather than a function-local static: the toolchain's guard for
+// those allocates, and does not survive running out of memory.)
+std::atomic<int> g_asciiMapsToItself{-1};
 bool AsciiMapsToItself() {
-    static const bool identity = [] {
+    const int known = g_asciiMapsToItself.load(std::memory_order_relaxed);
+    if (known >= 0) [[likely]]
+        return known != 0;
+    const bool identity = [] {
         wchar_t wide[128], wideBack[256];
         char bytes[128], bytesBack[256];
         for (int i = 0; i < 128; ++i) {
@@ -28,16 +35,20 @@ bool AsciiMapsToItself() {
         return narrowed == 128 && widened == 128 && std::equal(bytes, bytes + 128, bytesBack) &&
                std::equal(wide, wide + 128, wideBack);
     }();
+    g_asciiMapsToItself.store(identity ? 1 : 0, std::memory_order_relaxed);
     return identity;
 }
 
 // The most bytes one UTF-16 code unit can become in the ANSI code page.
+std::atomic<int> g_maxBytesPerUnit{0};
 int MaxBytesPerUnit() {
-    static const int most = [] {
-        CPINFO info{};
-        // UTF-8 (the widest a code page gets) when the platform cannot say.
-        return GetCPInfo(CP_ACP, &info) && info.MaxCharSize > 0 ? static_cast<int>(info.MaxCharSize) : 4;
-    }();
+    int most = g_maxBytesPerUnit.load(std::memory_order_relaxed);
+    if (most > 0) [[likely]]
+        return most;
+    CPINFO info{};
+    // UTF-8 (the widest a code page gets) when the platform cannot say.
+    most = GetCPInfo(CP_ACP, &info) && info.MaxCharSize > 0 ? static_cast<int>(info.MaxCharSize) : 4;
+    g_maxBytesPerUnit.store(most, std::memory_order_relaxed);
     return most;
 }
 

@@ -53,9 +53,9 @@ HRESULT AppObject::get_Path(BSTR *result) {
     });
 }
 
-HRESULT AppObject::get_Major(short *result) { return Out(result, version::FileVersion().major); }
-HRESULT AppObject::get_Minor(short *result) { return Out(result, version::FileVersion().minor); }
-HRESULT AppObject::get_Revision(short *result) { return Out(result, version::FileVersion().revision); }
+HRESULT AppObject::get_Major(short *result) { return Guarded([&] { return Out(result, version::FileVersion().major); }); }
+HRESULT AppObject::get_Minor(short *result) { return Guarded([&] { return Out(result, version::FileVersion().minor); }); }
+HRESULT AppObject::get_Revision(short *result) { return Guarded([&] { return Out(result, version::FileVersion().revision); }); }
 
 HRESULT AppObject::get_CompanyName(BSTR *result) { return Guarded([&] { return Out(result, version::String(L"CompanyName")); }); }
 HRESULT AppObject::get_FileDescription(BSTR *result) { return Guarded([&] { return Out(result, version::String(L"FileDescription")); }); }
@@ -65,9 +65,11 @@ HRESULT AppObject::get_ProductName(BSTR *result) { return Guarded([&] { return O
 HRESULT AppObject::get_Comments(BSTR *result) { return Guarded([&] { return Out(result, version::String(L"Comments")); }); }
 
 HRESULT AppObject::get_ThreadID(long *result) {
-    if (!result) return E_POINTER;
-    *result = static_cast<long>(threadId_);
-    return S_OK;
+    return Guarded([&] {
+        if (!result) return E_POINTER;
+        *result = static_cast<long>(threadId_);
+        return S_OK;
+    });
 }
 
 } // namespace rt

@@ -3,11 +3,15 @@
 // (dispatch.h), ISupportErrorInfo and IProvideClassInfo. A class derives from
 // AutomationObject<Class, Interface> and implements only the members of Interface. Coclass names
 // the class in the type library when it is not the C++ class itself.
+//
+// Every method here runs under the module's one guard (rt::Guarded, errors.h), and so must every
+// member a class implements: its body is `return rt::Guarded([&] { ... });`, whatever it does.
+// (reliability.out_of_memory fails any allocation of any member of the type library in turn, so a
+// member that forgets is found.)
 #pragma once
 
-#include <new>
-
 #include "dispatch.h"
+#include "errors.h"
 #include "objects.h"
 
 namespace rt {
@@ -18,11 +22,8 @@ public:
     AutomationObject(const AutomationObject &) = delete;
     AutomationObject &operator=(const AutomationObject &) = delete;
 
-    // The description of Interface, read once per process.
-    static const DispatchInterface &Description() {
-        static const DispatchInterface description(__uuidof(Interface), __uuidof(Coclass), TypelibIndex);
-        return description;
-    }
+    // The description of Interface, read from the type library on first use.
+    static const DispatchInterface &Description() { return description_; }
 
     // IUnknown
     STDMETHODIMP QueryInterface(REFIID riid, void **object) override {
@@ -48,37 +49,49 @@ public:
     }
 
     // IDispatch
-    STDMETHODIMP GetTypeInfoCount(UINT *count) override { return Description().GetTypeInfoCount(count); }
+    STDMETHODIMP GetTypeInfoCount(UINT *count) override {
+        return Guarded<Plumbing>([&] { return Description().GetTypeInfoCount(count); });
+    }
     STDMETHODIMP GetTypeInfo(UINT index, LCID lcid, ITypeInfo **info) override {
-        return Description().GetTypeInfo(index, lcid, info);
+        return Guarded<Plumbing>([&] { return Description().GetTypeInfo(index, lcid, info); });
     }
     STDMETHODIMP GetIDsOfNames(REFIID riid, LPOLESTR *names, UINT count, LCID lcid, DISPID *ids) override {
-        return Description().GetIDsOfNames(riid, names, count, lcid, ids);
+        return Guarded<Plumbing>([&] { return Description().GetIDsOfNames(riid, names, count, lcid, ids); });
     }
     STDMETHODIMP Invoke(DISPID id, REFIID riid, LCID, WORD flags, DISPPARAMS *params, VARIANT *result,
                         EXCEPINFO *exception, UINT *argError) override {
         // Keeps the object alive while a member runs, whatever the member releases.
         AddRef();
-        HRESULT hr = Description().Invoke(static_cast<Interface *>(this), id, riid, flags, params, result,
-                                          exception, argError);
+        HRESULT hr = Guarded([&] {
+            return Description().Invoke(static_cast<Interface *>(this), id, riid, flags, params, result, exception,
+                                        argError);
+        });
         Release();
         return hr;
     }
 
     // ISupportErrorInfo
     STDMETHODIMP InterfaceSupportsErrorInfo(REFIID riid) override {
-        return riid == __uuidof(Interface) || riid == IID_IDispatch ? S_OK : S_FALSE;
+        return Guarded<Plumbing>([&] { return riid == __uuidof(Interface) || riid == IID_IDispatch ? S_OK : S_FALSE; });
     }
 
     // IProvideClassInfo
-    STDMETHODIMP GetClassInfo(ITypeInfo **info) override { return Description().GetClassInfo(info); }
+    STDMETHODIMP GetClassInfo(ITypeInfo **info) override {
+        return Guarded<Plumbing>([&] { return Description().GetClassInfo(info); });
+    }
 
-    // Creates an instance (reference count 1) and runs its initializer, if it has one.
-    static HRESULT CreateInstance(Derived **out) {
+    // Creates an instance (reference count 1) and runs its initializer, if it has one. Without the
+    // memory for it (the instance, or its thread's context) the creation fails with E_OUTOFMEMORY
+    // and leaves nothing behind; a failing initializer fails it with its own error.
+    static HRESULT CreateInstance(Derived **out) noexcept {
         *out = nullptr;
-        auto *object = new (std::nothrow) Derived();
-        if (!object) return E_OUTOFMEMORY;
-        HRESULT hr = object->Initialize();
+        Derived *object = nullptr;
+        HRESULT hr = Guarded<Plumbing>([&] {
+            object = new Derived();
+            return S_OK;
+        });
+        if (FAILED(hr)) return hr;
+        hr = Guarded([&] { return object->Initialize(); });
         if (FAILED(hr)) {
             object->Release();
             return hr;
@@ -95,6 +108,9 @@ protected:
 
 private:
     LONG volatile references_ = 1;
+    // Made when the module loads (it reads nothing then): a function-local static would be guarded
+    // on first use, and the toolchain's guard allocates and does not survive running out of memory.
+    static inline const DispatchInterface description_{__uuidof(Interface), __uuidof(Coclass), TypelibIndex};
 };
 
 } // namespace rt

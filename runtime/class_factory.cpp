@@ -1,7 +1,5 @@
 #include "class_factory.h"
 
-#include <new>
-
 #include "errors.h"
 #include "objects.h"
 
@@ -33,17 +31,21 @@ public:
     }
 
     STDMETHODIMP CreateInstance(IUnknown *outer, REFIID riid, void **object) override {
-        if (!object) return E_POINTER;
-        *object = nullptr;
-        if (outer) return CLASS_E_NOAGGREGATION;
-        return create_(riid, object);
+        return Guarded<Plumbing>([&] {
+            if (!object) return E_POINTER;
+            *object = nullptr;
+            if (outer) return CLASS_E_NOAGGREGATION;
+            return create_(riid, object);
+        });
     }
     STDMETHODIMP LockServer(BOOL lock) override {
-        if (lock)
-            objects::Lock();
-        else
-            objects::Unlock();
-        return S_OK;
+        return Guarded<Plumbing>([&] {
+            if (lock)
+                objects::Lock();
+            else
+                objects::Unlock();
+            return S_OK;
+        });
     }
 
 private:
@@ -56,17 +58,18 @@ private:
 } // namespace
 
 HRESULT GetClassObject(std::span<const CreatableClass> classes, REFCLSID clsid, REFIID riid, void **object) {
-    if (!object) return E_POINTER;
-    *object = nullptr;
-    for (const CreatableClass &entry : classes) {
-        if (*entry.clsid != clsid) continue;
-        auto *factory = new (std::nothrow) ClassFactory(entry.create);
-        if (!factory) return E_OUTOFMEMORY;
-        HRESULT hr = factory->QueryInterface(riid, object);
-        factory->Release();
-        return hr;
-    }
-    return CLASS_E_CLASSNOTAVAILABLE;
+    return Guarded<Plumbing>([&] {
+        if (!object) return E_POINTER;
+        *object = nullptr;
+        for (const CreatableClass &entry : classes) {
+            if (*entry.clsid != clsid) continue;
+            auto *factory = new ClassFactory(entry.create);
+            HRESULT hr = factory->QueryInterface(riid, object);
+            factory->Release();
+            return hr;
+        }
+        return CLASS_E_CLASSNOTAVAILABLE;
+    });
 }
 
 } // namespace rt

@@ -15,7 +15,8 @@ struct CreatableClass {
     Creator create;
 };
 
-// Creates an instance of T (running its initializer) and hands out interface riid.
+// Creates an instance of T (running its initializer) and hands out interface riid. (Called by the
+// factory's guarded CreateInstance.)
 template <class T>
 HRESULT Create(REFIID riid, void **object) {
     if (!object) return E_POINTER;

@@ -1,8 +1,25 @@
+// IDispatch from the type library (dispatch.h).
+//
+// Why the component binds the caller's arguments itself instead of handing the call to
+// ITypeInfo::Invoke (DispInvoke), as most automation servers do: under Wine 8, the platform's
+// dispatcher was measured to
+//   - refuse a script's variable passed by reference (VT_BYREF|VT_VARIANT) for a short* or BSTR*
+//     parameter with a type mismatch, where VBScript passes every variable that way;
+//   - hand an omitted optional parameter to the member as a pointer to a VT_ERROR variant (which a
+//     short* parameter reads as 10) instead of a null pointer;
+//   - given one extra argument for a property get on an object-valued property that holds Nothing,
+//     go on to invoke the null object (the client's process crashes);
+//   - leak an object passed by value in a call it refuses with DISP_E_BADPARAMCOUNT.
+// So Invoke binds in phases of its own (BoundCall below), each a function: route the caller's
+// arguments to the parameters, bind each to what the member takes, prepare the result's slot, call
+// the member through the vtable, write in-out values back into the caller's variables, and turn a
+// failure into exception information.
 #include "dispatch.h"
 
 #include <cmath>
 #include <cstring>
 #include <cwchar>
+#include <memory>
 #include <new>
 #include <string>
 
@@ -70,7 +87,8 @@ bool IsNaNForExactType(const VARIANT *v, VARTYPE type) {
 HRESULT ToObject(const VARIANTARG *arg, VARTYPE type, Variant &out) {
     Variant value;
     // A value that cannot even be copied (a variable holding a variable, for one) is no object.
-    if (FAILED(VariantCopyInd(value.Get(), const_cast<VARIANTARG *>(arg)))) return DISP_E_TYPEMISMATCH;
+    HRESULT hr = VariantCopyInd(value.Get(), const_cast<VARIANTARG *>(arg));
+    if (FAILED(hr)) return hr == E_OUTOFMEMORY ? hr : DISP_E_TYPEMISMATCH;
     if (value.Type() == VT_EMPTY || value.Type() == VT_NULL) {
         V_VT(out.Receive()) = type;
         V_UNKNOWN(out.Get()) = nullptr;
@@ -91,33 +109,37 @@ HRESULT ToObject(const VARIANTARG *arg, VARTYPE type, Variant &out) {
         V_DISPATCH(out.Get()) = V_DISPATCH(value.Get());
         return S_OK;
     }
-    return SUCCEEDED(object->QueryInterface(IID_IDispatch, reinterpret_cast<void **>(&V_DISPATCH(out.Get()))))
-               ? S_OK
-               : DISP_E_TYPEMISMATCH;
+    hr = object->QueryInterface(IID_IDispatch, reinterpret_cast<void **>(&V_DISPATCH(out.Get())));
+    if (FAILED(hr)) return hr == E_OUTOFMEMORY ? hr : DISP_E_TYPEMISMATCH;
+    return S_OK;
 }
 
 // Coerces a caller's value to the parameter's type into a fresh temporary.
 HRESULT Coerce(const VARIANTARG *arg, VARTYPE type, Variant &out) {
     if (IsObjectType(type)) return ToObject(arg, type, out);
-    if (type == VT_VARIANT)
-        return SUCCEEDED(VariantCopyInd(out.Receive(), const_cast<VARIANTARG *>(arg))) ? S_OK : DISP_E_TYPEMISMATCH;
+    if (type == VT_VARIANT) {
+        const HRESULT hr = VariantCopyInd(out.Receive(), const_cast<VARIANTARG *>(arg));
+        if (FAILED(hr)) return hr == E_OUTOFMEMORY ? hr : DISP_E_TYPEMISMATCH;
+        return S_OK;
+    }
     return ChangeType(arg, type, out);
 }
 
 // Stores a value into a caller's by-reference slot of type `type` (VT_BYREF stripped), converting
 // it to that type and freeing what the slot held. A value the slot's type cannot hold leaves the
-// slot as it was.
-void StoreByRef(VARTYPE type, void *slot, VARIANT *value) {
-    if (!slot) return;
+// slot as it was; E_OUTOFMEMORY when the conversion ran out of memory (the slot left as well).
+HRESULT StoreByRef(VARTYPE type, void *slot, VARIANT *value) {
+    if (!slot) return S_OK;
     if (type == VT_VARIANT) {
         VARIANT *target = static_cast<VARIANT *>(slot);
         VariantClear(target);
         *target = *value;
         VariantInit(value);
-        return;
+        return S_OK;
     }
     Variant converted;
-    if (FAILED(VariantChangeType(converted.Get(), value, 0, type))) return;
+    const HRESULT hr = VariantChangeType(converted.Get(), value, 0, type);
+    if (FAILED(hr)) return hr == E_OUTOFMEMORY ? hr : S_OK;
     VARIANT *src = converted.Get();
     switch (type) {
     case VT_I1: case VT_UI1: *static_cast<BYTE *>(slot) = V_UI1(src); break;
@@ -140,6 +162,7 @@ void StoreByRef(VARTYPE type, void *slot, VARIANT *value) {
         break;
     default: break;
     }
+    return S_OK;
 }
 
 // What the binder keeps for one parameter during a call.
@@ -236,109 +259,245 @@ HRESULT CallDirect(void *object, ULONG_PTR offset, size_t count, const ULONG_PTR
     }
 }
 
-} // namespace
 
-HRESULT ChangeType(const VARIANT *value, VARTYPE type, Variant &out) {
-    Variant plain;
-    HRESULT hr = VariantCopyInd(plain.Get(), const_cast<VARIANT *>(value));
-    if (SUCCEEDED(hr) && IsMalformedDecimal(plain.Get())) hr = DISP_E_TYPEMISMATCH;
-    if (SUCCEEDED(hr) && IsNaNForExactType(plain.Get(), type)) hr = DISP_E_OVERFLOW;
-    if (SUCCEEDED(hr)) hr = VariantChangeType(out.Receive(), plain.Get(), 0, type);
-    if (FAILED(hr)) return hr == DISP_E_OVERFLOW ? DISP_E_OVERFLOW : DISP_E_TYPEMISMATCH;
-    return S_OK;
+// Whether a failure is the runtime's (a member's error, or running out of memory), which Invoke
+// reports as an exception, rather than a dispatch error about the call itself.
+bool IsRuntimeFailure(HRESULT hr) { return hr == E_OUTOFMEMORY || HRESULT_FACILITY(hr) == FACILITY_CONTROL; }
+
+// The exception information of a runtime failure (its error information taken from the thread).
+// Without the memory to describe the failure, the caller still gets its code, and its standard text
+// if even that can be had.
+HRESULT ReportException(HRESULT failed, EXCEPINFO *exception) noexcept {
+    if (!exception) return failed;
+    Bstr source, description, helpFile;
+    DWORD helpContext = 0;
+    const HRESULT described = Guarded<Plumbing>([&] {
+        const Failure failure = TakeFailure(failed);
+        source = Bstr(failure.source);
+        description = Bstr(failure.description);
+        if (!failure.helpFile.empty()) helpFile = Bstr(failure.helpFile);
+        helpContext = failure.helpContext;
+        return S_OK;
+    });
+    if (FAILED(described) || !description.Allocated()) description = Bstr(StandardText(failed).View());
+    exception->scode = failed;
+    exception->bstrSource = source.Detach();
+    exception->bstrDescription = description.Detach();
+    exception->bstrHelpFile = helpFile.Detach();
+    exception->dwHelpContext = helpContext;
+    return DISP_E_EXCEPTION;
 }
 
-DispatchInterface::DispatchInterface(REFIID iid, REFCLSID clsid, int typelibIndex) {
-    loaded_ = Guarded([&] { return Load(iid, clsid, typelibIndex); });
-}
+// One call of a member, bound in the phases Invoke runs one after the other.
+class BoundCall {
+public:
+    using Member = DispatchInterface::Member;
+    using Param = DispatchInterface::Param;
 
-HRESULT DispatchInterface::Load(REFIID iid, REFCLSID clsid, int typelibIndex) {
-    std::wstring path = module::FilePath();
-    if (typelibIndex != 1) path += L"\\" + std::to_wstring(typelibIndex);
-    ComPtr<ITypeLib> library;
-    HRESULT hr = LoadTypeLibEx(path.c_str(), REGKIND_NONE, &library);
-    if (FAILED(hr)) return hr;
-    ComPtr<ITypeInfo> info;
-    hr = library->GetTypeInfoOfGuid(iid, &info);
-    if (FAILED(hr)) return hr;
-    hr = library->GetTypeInfoOfGuid(clsid, &classInfo_);
-    if (FAILED(hr)) return hr;
+    BoundCall(const Member &member, DISPPARAMS &params, UINT *argError)
+        : member_(member), params_(params), argError_(argError),
+          count_(static_cast<UINT>(member.params.size())), source_(count_),
+          bindings_(count_ + (member.result != kNoResult ? 1 : 0)) {}
 
-    // A dual interface has two faces: the dispinterface (what clients see through IDispatch) and
-    // the vtable interface (whose descriptions carry the vtable offsets).
-    TYPEATTR *attr = nullptr;
-    hr = info->GetTypeAttr(&attr);
-    if (FAILED(hr)) return hr;
-    const TYPEKIND kind = attr->typekind;
-    info->ReleaseTypeAttr(attr);
-    ComPtr<ITypeInfo> vtableInfo;
-    HREFTYPE other = 0;
-    if (kind == TKIND_DISPATCH) {
-        dispatchInfo_ = info;
-        if (FAILED(info->GetRefTypeOfImplType(-1, &other)) || FAILED(info->GetRefTypeInfo(other, &vtableInfo)))
-            return TYPE_E_ELEMENTNOTFOUND;
-    } else if (kind == TKIND_INTERFACE) {
-        vtableInfo = info;
-        if (SUCCEEDED(info->GetRefTypeOfImplType(-1, &other))) info->GetRefTypeInfo(other, &dispatchInfo_);
-        if (!dispatchInfo_) dispatchInfo_ = info;
-    } else {
-        return TYPE_E_WRONGTYPEKIND;
-    }
-
-    hr = vtableInfo->GetTypeAttr(&attr);
-    if (FAILED(hr)) return hr;
-    const WORD functions = attr->cFuncs;
-    vtableInfo->ReleaseTypeAttr(attr);
-    for (WORD i = 0; i < functions; ++i) {
-        FUNCDESC *desc = nullptr;
-        hr = vtableInfo->GetFuncDesc(i, &desc);
-        if (FAILED(hr)) return hr;
-        Member member;
-        member.id = desc->memid;
-        member.kind = desc->invkind;
-        member.vtableOffset = static_cast<ULONG_PTR>(desc->oVft);
-        bool optionalSeen = false;
-        for (SHORT p = 0; p < desc->cParams && SUCCEEDED(hr); ++p) {
-            const ELEMDESC &elem = desc->lprgelemdescParam[p];
-            const USHORT flags = elem.paramdesc.wParamFlags;
-            Param param;
-            hr = Describe(vtableInfo.Get(), elem.tdesc, param);
-            if (flags & PARAMFLAG_FRETVAL) {
-                member.result = param.type;
-                continue;
+    // Which of the caller's arguments goes to which parameter: positional ones from the end of the
+    // list, named ones by their identifiers (DISPID_PROPERTYPUT: the value a put assigns).
+    HRESULT RouteArguments() {
+        const UINT positional = params_.cArgs - params_.cNamedArgs;
+        for (UINT p = 0; p < count_; ++p) source_[p] = -1;
+        if (positional > count_) return DISP_E_BADPARAMCOUNT;
+        for (UINT p = 0; p < positional; ++p) source_[p] = static_cast<int>(params_.cArgs - 1 - p);
+        for (UINT k = 0; k < params_.cNamedArgs; ++k) {
+            const DISPID name = params_.rgdispidNamedArgs[k];
+            UINT slot;
+            if (name == DISPID_PROPERTYPUT) {
+                if (!(member_.kind & (INVOKE_PROPERTYPUT | INVOKE_PROPERTYPUTREF)) || count_ == 0)
+                    return Fail(DISP_E_PARAMNOTFOUND, k);
+                slot = count_ - 1;
+            } else {
+                if (name < 0 || static_cast<UINT>(name) >= count_) return Fail(DISP_E_PARAMNOTFOUND, k);
+                slot = static_cast<UINT>(name);
+                namedBeyondPut_ = true;
             }
-            param.optional = (flags & PARAMFLAG_FOPT) != 0;
-            param.out = (flags & PARAMFLAG_FOUT) != 0;
-            optionalSeen = optionalSeen || param.optional;
-            if (!optionalSeen) ++member.required;
-            member.params.push_back(param);
+            if (source_[slot] != -1) return Fail(DISP_E_PARAMNOTFOUND, k);
+            source_[slot] = static_cast<int>(k);
         }
-        vtableInfo->ReleaseFuncDesc(desc);
-        if (FAILED(hr)) return hr;
-        members_.push_back(std::move(member));
+        return S_OK;
     }
 
-    // The members' names as the type information spells them, each with the identifier its own
-    // GetIDsOfNames gives for exactly that spelling (used by GetIDsOfNames below). A name it does not
-    // answer for stays out of the list and is asked of it on every call.
-    for (const Member &m : members_) {
-        Bstr name;
-        if (FAILED(vtableInfo->GetDocumentation(m.id, name.Receive(), nullptr, nullptr, nullptr)) || !name.Get())
-            continue;
-        const std::wstring spelling(name.View());
-        bool known = false;
-        for (const auto &entry : names_) known = known || entry.first == spelling;
-        if (known) continue;
-        LPOLESTR asked[] = {name.Get()};
-        DISPID answer = DISPID_UNKNOWN;
-        if (dispatchInfo_->GetIDsOfNames(asked, 1, &answer) == S_OK) names_.emplace_back(spelling, answer);
+    // Each parameter's value as the member takes it.
+    HRESULT BindArguments() {
+        for (UINT p = 0; p < count_; ++p) {
+            VARIANTARG *arg = source_[p] >= 0 ? &params_.rgvarg[source_[p]] : nullptr;
+            const UINT index = source_[p] >= 0 ? static_cast<UINT>(source_[p]) : 0;
+            const Param &param = member_.params[p];
+            HRESULT hr;
+            if (!arg || IsMissing(arg))
+                hr = BindOmitted(param, bindings_[p], arg, index);
+            else if (PointsNowhere(arg))
+                // A reference that points nowhere holds no value: refused before anything reads it
+                // (the automation library's own copying and coercion would follow it).
+                hr = Fail(DISP_E_TYPEMISMATCH, index);
+            else if (!param.byRef)
+                hr = BindByValue(param, bindings_[p], arg, index);
+            else
+                hr = BindByReference(param, bindings_[p], arg, index);
+            if (FAILED(hr)) return hr;
+        }
+        return S_OK;
     }
-    return S_OK;
-}
+
+    // The slot the member writes its result into: a zeroed value of the result's type.
+    void PrepareResultSlot() {
+        if (member_.result == kNoResult) return;
+        Binding &r = bindings_[count_];
+        V_VT(r.temp.Get()) = member_.result == VT_VARIANT ? static_cast<VARTYPE>(VT_EMPTY) : member_.result;
+        V_UI8(r.temp.Get()) = 0;
+        V_VT(&r.call) = static_cast<VARTYPE>(VT_BYREF | member_.result);
+        V_BYREF(&r.call) = member_.result == VT_VARIANT ? static_cast<void *>(r.temp.Get()) : Payload(r.temp.Get());
+    }
+
+    // Calls the member through the vtable: directly when every argument takes one slot, through
+    // DispCallFunc otherwise. The member's own answer goes to `memberResult`.
+    HRESULT CallMember(void *object, HRESULT &memberResult) {
+        const size_t n = bindings_.size();
+        SmallArray<VARTYPE, kDirectSlots> types(n);
+        SmallArray<VARIANTARG *, kDirectSlots> args(n);
+        bool direct = n <= kDirectSlots;
+        for (size_t i = 0; i < n; ++i) {
+            Binding &b = bindings_[i];
+            types[i] = b.variantByValue ? static_cast<VARTYPE>(VT_VARIANT) : V_VT(&b.call);
+            args[i] = b.variantByValue ? b.temp.Get() : &b.call;
+            direct = direct && TakesOneSlot(types[i]);
+        }
+        if (direct) {
+            ULONG_PTR slots[kDirectSlots];
+            for (size_t i = 0; i < n; ++i) slots[i] = SlotOf(types[i], args[i]);
+            memberResult = CallDirect(object, member_.vtableOffset, n, slots);
+            return S_OK;
+        }
+        VARIANT returned;
+        VariantInit(&returned);
+        const HRESULT hr = DispCallFunc(object, member_.vtableOffset, CC_STDCALL, VT_ERROR, static_cast<UINT>(n),
+                                        types.data(), args.data(), &returned);
+        if (FAILED(hr)) return hr;
+        memberResult = V_ERROR(&returned);
+        return S_OK;
+    }
+
+    // The member's new values of in-out parameters go back into the caller's variables (whether the
+    // member succeeded or not). E_OUTOFMEMORY when a value could not be converted for want of it.
+    HRESULT WriteBack() {
+        HRESULT result = S_OK;
+        for (UINT p = 0; p < count_; ++p) {
+            Binding &b = bindings_[p];
+            if (b.variableBack) {
+                VariantClear(b.variableBack);
+                b.temp.DetachTo(b.variableBack);
+            } else if (b.slot) {
+                const HRESULT hr = StoreByRef(b.slotType, b.slot, b.temp.Get());
+                if (FAILED(hr) && SUCCEEDED(result)) result = hr;
+            }
+        }
+        return result;
+    }
+
+    // Hands the member's result over to the caller.
+    void TakeResult(VARIANT *result) {
+        if (member_.result != kNoResult) bindings_[count_].temp.DetachTo(result);
+    }
+
+private:
+    // A dispatch error at the caller's argument `index`.
+    HRESULT Fail(HRESULT hr, UINT index) {
+        if (argError_) *argError_ = index;
+        return hr;
+    }
+
+    HRESULT BindOmitted(const Param &param, Binding &b, const VARIANTARG *arg, UINT index) {
+        if (!param.optional) {
+            if (arg) return Fail(DISP_E_PARAMNOTFOUND, index);
+            return namedBeyondPut_ ? DISP_E_PARAMNOTFOUND : DISP_E_BADPARAMCOUNT;
+        }
+        if (param.type == VT_VARIANT) {
+            SetMissing(b.temp.Get());
+            V_VT(&b.call) = VT_BYREF | VT_VARIANT;
+            V_VARIANTREF(&b.call) = b.temp.Get();
+            b.variantByValue = !param.byRef;
+        } else if (param.byRef) {
+            V_VT(&b.call) = static_cast<VARTYPE>(VT_BYREF | param.type);
+            V_BYREF(&b.call) = nullptr; // omitted
+        } else {
+            V_VT(b.temp.Get()) = param.type;
+            V_UI8(b.temp.Get()) = 0;
+            b.call = *b.temp.Get();
+        }
+        return S_OK;
+    }
+
+    // A parameter taken by value: the caller's value coerced into a temporary.
+    HRESULT BindByValue(const Param &param, Binding &b, const VARIANTARG *arg, UINT index) {
+        const HRESULT hr = Coerce(arg, param.type, b.temp);
+        if (FAILED(hr)) return CoercionFailure(hr, index);
+        if (param.type == VT_VARIANT)
+            b.variantByValue = true;
+        else
+            b.call = *b.temp.Get();
+        return S_OK;
+    }
+
+    // A parameter taken by reference: the caller's own storage when it has the parameter's type,
+    // otherwise a coerced temporary whose value goes back to the caller's variable or typed slot.
+    HRESULT BindByReference(const Param &param, Binding &b, VARIANTARG *arg, UINT index) {
+        const VARTYPE given = V_VT(arg);
+        V_VT(&b.call) = static_cast<VARTYPE>(VT_BYREF | param.type);
+        if (given == static_cast<VARTYPE>(VT_BYREF | param.type)) {
+            // The caller's own slot has the parameter's type: the member writes straight into it.
+            if (!V_BYREF(arg)) return Fail(DISP_E_TYPEMISMATCH, index);
+            V_BYREF(&b.call) = V_BYREF(arg);
+            return S_OK;
+        }
+        if (given == (VT_BYREF | VT_VARIANT)) {
+            VARIANT *variable = V_VARIANTREF(arg);
+            if (!variable) return Fail(DISP_E_TYPEMISMATCH, index);
+            if (V_VT(variable) == param.type) {
+                V_BYREF(&b.call) = Payload(variable);
+                return S_OK;
+            }
+            if (V_VT(variable) == static_cast<VARTYPE>(VT_BYREF | param.type) && V_BYREF(variable)) {
+                V_BYREF(&b.call) = V_BYREF(variable);
+                return S_OK;
+            }
+            const HRESULT hr = Coerce(variable, param.type, b.temp);
+            if (FAILED(hr)) return CoercionFailure(hr, index);
+            if (param.out) b.variableBack = variable;
+        } else {
+            const HRESULT hr = Coerce(arg, param.type, b.temp);
+            if (FAILED(hr)) return CoercionFailure(hr, index);
+            if ((given & VT_BYREF) && !(given & VT_ARRAY) && param.out) {
+                b.slotType = static_cast<VARTYPE>(given & ~VT_BYREF);
+                b.slot = V_BYREF(arg);
+            }
+        }
+        V_BYREF(&b.call) = param.type == VT_VARIANT ? static_cast<void *>(b.temp.Get()) : Payload(b.temp.Get());
+        return S_OK;
+    }
+
+    // A value that cannot be coerced is a dispatch error at its argument; one that could not be for
+    // want of memory is the runtime's failure, of no argument in particular.
+    HRESULT CoercionFailure(HRESULT hr, UINT index) { return hr == E_OUTOFMEMORY ? hr : Fail(hr, index); }
+
+    const Member &member_;
+    DISPPARAMS &params_;
+    UINT *argError_;
+    const UINT count_;
+    bool namedBeyondPut_ = false;
+    SmallArray<int, kDirectSlots> source_;        // per parameter: the caller's argument, or -1
+    SmallArray<Binding, kDirectSlots> bindings_;  // per parameter, then the result
+};
 
 // Resolves a type description to the automation type of a value. `pointers` counts the levels of
 // indirection on the way; an interface pointer is the object itself, so it takes one level back.
-static HRESULT Resolve(ITypeInfo *context, const TYPEDESC &desc, VARTYPE &vt, int &pointers) {
+HRESULT Resolve(ITypeInfo *context, const TYPEDESC &desc, VARTYPE &vt, int &pointers) {
     const TYPEDESC *t = &desc;
     while (t->vt == VT_PTR) {
         ++pointers;
@@ -351,24 +510,22 @@ static HRESULT Resolve(ITypeInfo *context, const TYPEDESC &desc, VARTYPE &vt, in
     ComPtr<ITypeInfo> ref;
     HRESULT hr = context->GetRefTypeInfo(t->hreftype, &ref);
     if (FAILED(hr)) return hr;
-    TYPEATTR *attr = nullptr;
-    hr = ref->GetTypeAttr(&attr);
+    TypeAttr attr;
+    hr = attr.Read(ref.Get());
     if (FAILED(hr)) return hr;
     switch (attr->typekind) {
-    case TKIND_ENUM: vt = VT_I4; break;
-    case TKIND_DISPATCH: vt = VT_DISPATCH; --pointers; break;
+    case TKIND_ENUM: vt = VT_I4; return S_OK;
+    case TKIND_DISPATCH: vt = VT_DISPATCH; --pointers; return S_OK;
     case TKIND_INTERFACE:
         vt = (attr->wTypeFlags & TYPEFLAG_FDISPATCHABLE) ? VT_DISPATCH : VT_UNKNOWN;
         --pointers;
-        break;
-    case TKIND_ALIAS: hr = Resolve(ref.Get(), attr->tdescAlias, vt, pointers); break;
-    default: hr = TYPE_E_UNSUPFORMAT; break;
+        return S_OK;
+    case TKIND_ALIAS: return Resolve(ref.Get(), attr->tdescAlias, vt, pointers);
+    default: return TYPE_E_UNSUPFORMAT;
     }
-    ref->ReleaseTypeAttr(attr);
-    return hr;
 }
 
-HRESULT DispatchInterface::Describe(ITypeInfo *info, const TYPEDESC &desc, Param &param) const {
+HRESULT DescribeParam(ITypeInfo *info, const TYPEDESC &desc, DispatchInterface::Param &param) {
     VARTYPE vt = VT_EMPTY;
     int pointers = 0;
     HRESULT hr = Resolve(info, desc, vt, pointers);
@@ -379,32 +536,165 @@ HRESULT DispatchInterface::Describe(ITypeInfo *info, const TYPEDESC &desc, Param
     return S_OK;
 }
 
+// The member at `index` of the vtable face.
+HRESULT ReadMember(ITypeInfo *vtableInfo, UINT index, DispatchInterface::Member &member) {
+    FuncDesc desc;
+    HRESULT hr = desc.Read(vtableInfo, index);
+    if (FAILED(hr)) return hr;
+    member.id = desc->memid;
+    member.kind = desc->invkind;
+    member.vtableOffset = static_cast<ULONG_PTR>(desc->oVft);
+    bool optionalSeen = false;
+    for (SHORT p = 0; p < desc->cParams; ++p) {
+        const ELEMDESC &elem = desc->lprgelemdescParam[p];
+        const USHORT flags = elem.paramdesc.wParamFlags;
+        DispatchInterface::Param param;
+        hr = DescribeParam(vtableInfo, elem.tdesc, param);
+        if (FAILED(hr)) return hr;
+        if (flags & PARAMFLAG_FRETVAL) {
+            member.result = param.type;
+            continue;
+        }
+        param.optional = (flags & PARAMFLAG_FOPT) != 0;
+        param.out = (flags & PARAMFLAG_FOUT) != 0;
+        optionalSeen = optionalSeen || param.optional;
+        if (!optionalSeen) ++member.required;
+        member.params.push_back(param);
+    }
+    return S_OK;
+}
+
+// Reads the interface and its class from the module's type library into `d`. (Allocates: run it
+// guarded.)
+HRESULT ReadDescription(REFIID iid, REFCLSID clsid, int typelibIndex, DispatchInterface::Description &d) {
+    std::wstring path = module::FilePath();
+    if (typelibIndex != 1) path += L"\\" + std::to_wstring(typelibIndex);
+    ComPtr<ITypeLib> library;
+    HRESULT hr = LoadTypeLibEx(path.c_str(), REGKIND_NONE, &library);
+    if (FAILED(hr)) return hr;
+    ComPtr<ITypeInfo> info;
+    hr = library->GetTypeInfoOfGuid(iid, &info);
+    if (FAILED(hr)) return hr;
+    hr = library->GetTypeInfoOfGuid(clsid, &d.classInfo);
+    if (FAILED(hr)) return hr;
+
+    // A dual interface has two faces: the dispinterface (what clients see through IDispatch) and
+    // the vtable interface (whose descriptions carry the vtable offsets).
+    TypeAttr attr;
+    hr = attr.Read(info.Get());
+    if (FAILED(hr)) return hr;
+    ComPtr<ITypeInfo> vtableInfo;
+    HREFTYPE other = 0;
+    if (attr->typekind == TKIND_DISPATCH) {
+        d.dispatchInfo = info;
+        if (FAILED(info->GetRefTypeOfImplType(-1, &other)) || FAILED(info->GetRefTypeInfo(other, &vtableInfo)))
+            return TYPE_E_ELEMENTNOTFOUND;
+    } else if (attr->typekind == TKIND_INTERFACE) {
+        vtableInfo = info;
+        if (SUCCEEDED(info->GetRefTypeOfImplType(-1, &other))) info->GetRefTypeInfo(other, &d.dispatchInfo);
+        if (!d.dispatchInfo) d.dispatchInfo = info;
+    } else {
+        return TYPE_E_WRONGTYPEKIND;
+    }
+
+    TypeAttr vtableAttr;
+    hr = vtableAttr.Read(vtableInfo.Get());
+    if (FAILED(hr)) return hr;
+    for (WORD i = 0; i < vtableAttr->cFuncs; ++i) {
+        DispatchInterface::Member member;
+        hr = ReadMember(vtableInfo.Get(), i, member);
+        if (FAILED(hr)) return hr;
+        d.members.push_back(std::move(member));
+    }
+
+    // The members' names as the type information spells them, each with the identifier its own
+    // GetIDsOfNames gives for exactly that spelling (used by GetIDsOfNames below). A name it does not
+    // answer for stays out of the list and is asked of it on every call.
+    for (const DispatchInterface::Member &m : d.members) {
+        Bstr name;
+        hr = vtableInfo->GetDocumentation(m.id, name.Receive(), nullptr, nullptr, nullptr);
+        if (hr == E_OUTOFMEMORY) return hr;
+        if (FAILED(hr) || !name.Get()) continue;
+        const std::wstring spelling(name.View());
+        bool known = false;
+        for (const auto &entry : d.names) known = known || entry.first == spelling;
+        if (known) continue;
+        LPOLESTR asked[] = {name.Get()};
+        DISPID answer = DISPID_UNKNOWN;
+        hr = d.dispatchInfo->GetIDsOfNames(asked, 1, &answer);
+        if (hr == E_OUTOFMEMORY) return hr;
+        if (hr == S_OK) d.names.emplace_back(spelling, answer);
+    }
+    return S_OK;
+}
+
+} // namespace
+
+HRESULT ChangeType(const VARIANT *value, VARTYPE type, Variant &out) {
+    Variant plain;
+    HRESULT hr = VariantCopyInd(plain.Get(), const_cast<VARIANT *>(value));
+    if (SUCCEEDED(hr) && IsMalformedDecimal(plain.Get())) hr = DISP_E_TYPEMISMATCH;
+    if (SUCCEEDED(hr) && IsNaNForExactType(plain.Get(), type)) hr = DISP_E_OVERFLOW;
+    if (SUCCEEDED(hr)) hr = VariantChangeType(out.Receive(), plain.Get(), 0, type);
+    if (FAILED(hr)) return hr == DISP_E_OVERFLOW || hr == E_OUTOFMEMORY ? hr : DISP_E_TYPEMISMATCH;
+    return S_OK;
+}
+
+DispatchInterface::DispatchInterface(REFIID iid, REFCLSID clsid, int typelibIndex) noexcept
+    : iid_(iid), clsid_(clsid), typelibIndex_(typelibIndex) {}
+
+DispatchInterface::~DispatchInterface() { delete description_.load(); }
+
+HRESULT DispatchInterface::ReadTypeLibrary(const Description *&out) const {
+    std::unique_ptr<Description> read;
+    HRESULT hr = Guarded<Plumbing>([&] {
+        read = std::make_unique<Description>();
+        return ReadDescription(iid_, clsid_, typelibIndex_, *read);
+    });
+    if (FAILED(hr)) return hr;
+    const Description *expected = nullptr;
+    if (description_.compare_exchange_strong(expected, read.get(), std::memory_order_acq_rel)) {
+        out = read.release();
+    } else {
+        out = expected; // another thread's reading came first
+    }
+    return S_OK;
+}
+
 HRESULT DispatchInterface::GetClassInfo(ITypeInfo **info) const {
     if (!info) return E_POINTER;
     *info = nullptr;
-    if (FAILED(loaded_)) return loaded_;
-    return classInfo_.CopyTo(info);
+    const Description *d = nullptr;
+    HRESULT hr = Read(d);
+    if (FAILED(hr)) return hr;
+    return d->classInfo.CopyTo(info);
 }
 
 HRESULT DispatchInterface::GetTypeInfoCount(UINT *count) const {
     if (!count) return E_POINTER;
-    *count = SUCCEEDED(loaded_) ? 1 : 0;
-    return S_OK;
+    const Description *d = nullptr;
+    const HRESULT hr = Read(d);
+    *count = SUCCEEDED(hr) ? 1 : 0;
+    return hr == E_OUTOFMEMORY ? hr : S_OK;
 }
 
 HRESULT DispatchInterface::GetTypeInfo(UINT index, LCID, ITypeInfo **info) const {
     if (!info) return E_POINTER;
     *info = nullptr;
     if (index != 0) return DISP_E_BADINDEX;
-    if (FAILED(loaded_)) return loaded_;
-    return dispatchInfo_.CopyTo(info);
+    const Description *d = nullptr;
+    HRESULT hr = Read(d);
+    if (FAILED(hr)) return hr;
+    return d->dispatchInfo.CopyTo(info);
 }
 
 HRESULT DispatchInterface::GetIDsOfNames(REFIID riid, LPOLESTR *names, UINT count, LCID,
                                          DISPID *ids) const {
     if (riid != IID_NULL) return DISP_E_UNKNOWNINTERFACE;
     if (count && (!names || !ids)) return E_INVALIDARG;
-    if (FAILED(loaded_)) return loaded_;
+    const Description *d = nullptr;
+    HRESULT hr = Read(d);
+    if (FAILED(hr)) return hr;
     if (count == 0) return S_OK;
     for (UINT i = 0; i < count; ++i) {
         if (!names[i]) {
@@ -415,28 +705,28 @@ HRESULT DispatchInterface::GetIDsOfNames(REFIID riid, LPOLESTR *names, UINT coun
     // A name spelt exactly as one the type information has already answered for gets that answer
     // again (a script host asks on every call); any other spelling asks the type information.
     if (count == 1) {
-        for (const auto &[name, known] : names_) {
+        for (const auto &[name, known] : d->names) {
             if (std::wcscmp(name.c_str(), names[0]) == 0) {
                 ids[0] = known;
                 return S_OK;
             }
         }
     }
-    return dispatchInfo_->GetIDsOfNames(names, count, ids);
+    return d->dispatchInfo->GetIDsOfNames(names, count, ids);
 }
 
-const DispatchInterface::Member *DispatchInterface::Find(DISPID id, WORD flags) const {
+const DispatchInterface::Member *DispatchInterface::Description::Find(DISPID id, WORD flags) const {
     // A caller that sets both put flags (JScript assigning an object) reaches the by-reference
     // assignment first.
     if ((flags & DISPATCH_PROPERTYPUTREF) && (flags & DISPATCH_PROPERTYPUT)) {
-        for (const Member &m : members_)
+        for (const Member &m : members)
             if (m.id == id && m.kind == INVOKE_PROPERTYPUTREF) return &m;
     }
-    for (const Member &m : members_)
+    for (const Member &m : members)
         if (m.id == id && (m.kind & flags)) return &m;
     // Callers that cannot tell a method from a property with parameters call it as a method.
     if (flags & DISPATCH_METHOD) {
-        for (const Member &m : members_)
+        for (const Member &m : members)
             if (m.id == id && m.kind == INVOKE_PROPERTYGET) return &m;
     }
     return nullptr;
@@ -449,172 +739,34 @@ HRESULT DispatchInterface::Invoke(void *object, DISPID id, REFIID riid, WORD fla
     if ((params->cArgs && !params->rgvarg) || params->cNamedArgs > params->cArgs ||
         (params->cNamedArgs && !params->rgdispidNamedArgs))
         return E_INVALIDARG;
-    if (FAILED(loaded_)) return loaded_;
     if (result) VariantInit(result);
     if (exception) *exception = EXCEPINFO{};
+    const Description *d = nullptr;
+    HRESULT hr = Read(d);
+    // (Running out of memory here or in the binder is the runtime's error 7; a member's own
+    // E_OUTOFMEMORY, passed on from elsewhere, is left as it is.)
+    if (FAILED(hr)) return IsRuntimeFailure(hr) ? ReportException(RuntimeFailure(hr), exception) : hr;
 
-    const Member *member = Find(id, flags);
+    const Member *member = d->Find(id, flags);
     if (!member) return DISP_E_MEMBERNOTFOUND;
 
-    return Guarded([&]() -> HRESULT {
-        const UINT count = static_cast<UINT>(member->params.size());
-        const UINT positional = params->cArgs - params->cNamedArgs;
-        auto fail = [&](HRESULT hr, UINT index) {
-            if (argError) *argError = index;
-            return hr;
-        };
-
-        // Which of the caller's arguments goes to which parameter.
-        SmallArray<int, kDirectSlots> source(count);
-        for (UINT p = 0; p < count; ++p) source[p] = -1;
-        if (positional > count) return DISP_E_BADPARAMCOUNT;
-        for (UINT p = 0; p < positional; ++p) source[p] = static_cast<int>(params->cArgs - 1 - p);
-        bool namedBeyondPut = false;
-        for (UINT k = 0; k < params->cNamedArgs; ++k) {
-            DISPID name = params->rgdispidNamedArgs[k];
-            UINT slot;
-            if (name == DISPID_PROPERTYPUT) {
-                if (!(member->kind & (INVOKE_PROPERTYPUT | INVOKE_PROPERTYPUTREF)) || count == 0)
-                    return fail(DISP_E_PARAMNOTFOUND, k);
-                slot = count - 1;
-            } else {
-                if (name < 0 || static_cast<UINT>(name) >= count) return fail(DISP_E_PARAMNOTFOUND, k);
-                slot = static_cast<UINT>(name);
-                namedBeyondPut = true;
-            }
-            if (source[slot] != -1) return fail(DISP_E_PARAMNOTFOUND, k);
-            source[slot] = static_cast<int>(k);
-        }
-
-        SmallArray<Binding, kDirectSlots> bindings(count + (member->result != kNoResult ? 1 : 0));
-        for (UINT p = 0; p < count; ++p) {
-            const Param &param = member->params[p];
-            Binding &b = bindings[p];
-            VARIANTARG *arg = source[p] >= 0 ? &params->rgvarg[source[p]] : nullptr;
-            const UINT index = source[p] >= 0 ? static_cast<UINT>(source[p]) : 0;
-
-            if (!arg || IsMissing(arg)) {
-                if (!param.optional) {
-                    if (arg) return fail(DISP_E_PARAMNOTFOUND, index);
-                    return namedBeyondPut ? DISP_E_PARAMNOTFOUND : DISP_E_BADPARAMCOUNT;
-                }
-                if (param.type == VT_VARIANT) {
-                    SetMissing(b.temp.Get());
-                    V_VT(&b.call) = VT_BYREF | VT_VARIANT;
-                    V_VARIANTREF(&b.call) = b.temp.Get();
-                    b.variantByValue = !param.byRef;
-                } else if (param.byRef) {
-                    V_VT(&b.call) = static_cast<VARTYPE>(VT_BYREF | param.type);
-                    V_BYREF(&b.call) = nullptr; // omitted
-                } else {
-                    V_VT(b.temp.Get()) = param.type;
-                    V_UI8(b.temp.Get()) = 0;
-                    b.call = *b.temp.Get();
-                }
-                continue;
-            }
-
-            const VARTYPE given = V_VT(arg);
-            // A reference that points nowhere holds no value: refused before anything reads it
-            // (the automation library's own copying and coercion would follow it).
-            if (PointsNowhere(arg)) return fail(DISP_E_TYPEMISMATCH, index);
-            if (!param.byRef) {
-                HRESULT hr = Coerce(arg, param.type, b.temp);
-                if (FAILED(hr)) return fail(hr, index);
-                if (param.type == VT_VARIANT)
-                    b.variantByValue = true;
-                else
-                    b.call = *b.temp.Get();
-                continue;
-            }
-
-            V_VT(&b.call) = static_cast<VARTYPE>(VT_BYREF | param.type);
-            if (given == static_cast<VARTYPE>(VT_BYREF | param.type)) {
-                // The caller's own slot has the parameter's type: the member writes straight into it.
-                if (!V_BYREF(arg)) return fail(DISP_E_TYPEMISMATCH, index);
-                V_BYREF(&b.call) = V_BYREF(arg);
-                continue;
-            }
-            if (given == (VT_BYREF | VT_VARIANT)) {
-                VARIANT *variable = V_VARIANTREF(arg);
-                if (!variable) return fail(DISP_E_TYPEMISMATCH, index);
-                if (V_VT(variable) == param.type) {
-                    V_BYREF(&b.call) = Payload(variable);
-                    continue;
-                }
-                if (V_VT(variable) == static_cast<VARTYPE>(VT_BYREF | param.type) && V_BYREF(variable)) {
-                    V_BYREF(&b.call) = V_BYREF(variable);
-                    continue;
-                }
-                HRESULT hr = Coerce(variable, param.type, b.temp);
-                if (FAILED(hr)) return fail(hr, index);
-                if (param.out) b.variableBack = variable;
-            } else {
-                HRESULT hr = Coerce(arg, param.type, b.temp);
-                if (FAILED(hr)) return fail(hr, index);
-                if ((given & VT_BYREF) && !(given & VT_ARRAY) && param.out) {
-                    b.slotType = static_cast<VARTYPE>(given & ~VT_BYREF);
-                    b.slot = V_BYREF(arg);
-                }
-            }
-            V_BYREF(&b.call) = param.type == VT_VARIANT ? static_cast<void *>(b.temp.Get()) : Payload(b.temp.Get());
-        }
-
-        if (member->result != kNoResult) {
-            Binding &r = bindings[count];
-            V_VT(r.temp.Get()) = member->result == VT_VARIANT ? static_cast<VARTYPE>(VT_EMPTY) : member->result;
-            V_UI8(r.temp.Get()) = 0;
-            V_VT(&r.call) = static_cast<VARTYPE>(VT_BYREF | member->result);
-            V_BYREF(&r.call) = member->result == VT_VARIANT ? static_cast<void *>(r.temp.Get()) : Payload(r.temp.Get());
-        }
-
-        SmallArray<VARTYPE, kDirectSlots> types(bindings.size());
-        SmallArray<VARIANTARG *, kDirectSlots> args(bindings.size());
-        bool direct = bindings.size() <= kDirectSlots;
-        for (size_t i = 0; i < bindings.size(); ++i) {
-            Binding &b = bindings[i];
-            types[i] = b.variantByValue ? static_cast<VARTYPE>(VT_VARIANT) : V_VT(&b.call);
-            args[i] = b.variantByValue ? b.temp.Get() : &b.call;
-            direct = direct && TakesOneSlot(types[i]);
-        }
-        HRESULT memberResult;
-        if (direct) {
-            ULONG_PTR slots[kDirectSlots];
-            for (size_t i = 0; i < bindings.size(); ++i) slots[i] = SlotOf(types[i], args[i]);
-            memberResult = CallDirect(object, member->vtableOffset, bindings.size(), slots);
-        } else {
-            VARIANT returned;
-            VariantInit(&returned);
-            HRESULT hr = DispCallFunc(object, member->vtableOffset, CC_STDCALL, VT_ERROR,
-                                      static_cast<UINT>(args.size()), types.data(), args.data(), &returned);
-            if (FAILED(hr)) return hr;
-            memberResult = V_ERROR(&returned);
-        }
-
-        // The member's new values of in-out parameters go back into the caller's variables.
-        for (UINT p = 0; p < count; ++p) {
-            Binding &b = bindings[p];
-            if (b.variableBack) {
-                VariantClear(b.variableBack);
-                b.temp.DetachTo(b.variableBack);
-            } else if (b.slot) {
-                StoreByRef(b.slotType, b.slot, b.temp.Get());
-            }
-        }
-
-        if (FAILED(memberResult)) {
-            if (!exception) return memberResult;
-            Failure failure = TakeFailure(memberResult);
-            exception->scode = memberResult;
-            exception->bstrSource = Bstr(failure.source).Detach();
-            exception->bstrDescription = Bstr(failure.description).Detach();
-            if (!failure.helpFile.empty()) exception->bstrHelpFile = Bstr(failure.helpFile).Detach();
-            exception->dwHelpContext = failure.helpContext;
-            return DISP_E_EXCEPTION;
-        }
-        if (result && member->result != kNoResult) bindings[count].temp.DetachTo(result);
+    HRESULT memberResult = S_OK;
+    hr = Guarded([&] {
+        BoundCall call(*member, *params, argError);
+        HRESULT step = call.RouteArguments();
+        if (SUCCEEDED(step)) step = call.BindArguments();
+        if (FAILED(step)) return step;
+        call.PrepareResultSlot();
+        step = call.CallMember(object, memberResult);
+        if (FAILED(step)) return step;
+        step = call.WriteBack();
+        if (FAILED(step)) return step;
+        if (SUCCEEDED(memberResult) && result) call.TakeResult(result);
         return S_OK;
     });
+    if (FAILED(hr)) return IsRuntimeFailure(hr) ? ReportException(RuntimeFailure(hr), exception) : hr;
+    if (FAILED(memberResult)) return ReportException(memberResult, exception);
+    return S_OK;
 }
 
 } // namespace rt

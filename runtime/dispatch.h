@@ -1,7 +1,7 @@
 // IDispatch for every automation object of the project, driven by the type library.
 //
 // The members of a dual interface (identifiers, kinds, vtable slots, parameter types and
-// directions) are read once from the type library embedded in the module. Invoke binds the
+// directions) are read from the type library embedded in the module on first use. Invoke binds the
 // caller's arguments to the parameters the way script clients need it:
 //   - a variable passed by reference (VT_BYREF|VT_VARIANT, or VT_BYREF of another type) reaches an
 //     in-out parameter coerced to the parameter's type, and the member's new value is written back
@@ -10,8 +10,14 @@
 //   - an omitted optional parameter (missing, or VT_ERROR/DISP_E_PARAMNOTFOUND) reaches the member
 //     as a null pointer;
 // and then calls the member through the interface's vtable. Nothing here knows any member by name.
+// (Why the binding is done here rather than by ITypeInfo::Invoke: see dispatch.cpp.)
+//
+// Running out of memory anywhere on the way is the runtime's error 7: Invoke answers it as
+// DISP_E_EXCEPTION, the other methods as E_OUTOFMEMORY. A reading of the type library that fails
+// leaves nothing behind; the next call reads it again.
 #pragma once
 
+#include <atomic>
 #include <string>
 #include <utility>
 #include <vector>
@@ -38,14 +44,12 @@ public:
         UINT required = 0;         // parameters before the first optional one
     };
 
-    // Reads interface iid, and the class clsid whose default interface it is, from the module's
-    // type library resource `typelibIndex` (1 is the first).
-    DispatchInterface(REFIID iid, REFCLSID clsid, int typelibIndex);
+    // Interface iid, and the class clsid whose default interface it is, in the module's type
+    // library resource `typelibIndex` (1 is the first). Nothing is read yet.
+    DispatchInterface(REFIID iid, REFCLSID clsid, int typelibIndex) noexcept;
     DispatchInterface(const DispatchInterface &) = delete;
     DispatchInterface &operator=(const DispatchInterface &) = delete;
-
-    HRESULT LoadResult() const { return loaded_; }
-    const std::vector<Member> &Members() const { return members_; }
+    ~DispatchInterface();
 
     HRESULT GetClassInfo(ITypeInfo **info) const;
     HRESULT GetTypeInfoCount(UINT *count) const;
@@ -55,24 +59,37 @@ public:
     HRESULT Invoke(void *object, DISPID id, REFIID riid, WORD flags, DISPPARAMS *params, VARIANT *result,
                    EXCEPINFO *exception, UINT *argError) const;
 
-    // The member that a call with these flags reaches, or null.
-    const Member *Find(DISPID id, WORD flags) const;
+    // What the type library says of the interface.
+    struct Description {
+        ComPtr<ITypeInfo> dispatchInfo;
+        ComPtr<ITypeInfo> classInfo;
+        std::vector<Member> members;
+        // Names GetIDsOfNames answers without asking the type information again (see there).
+        std::vector<std::pair<std::wstring, DISPID>> names;
+
+        // The member that a call with these flags reaches, or null.
+        const Member *Find(DISPID id, WORD flags) const;
+    };
 
 private:
-    HRESULT Load(REFIID iid, REFCLSID clsid, int typelibIndex);
-    HRESULT Describe(ITypeInfo *info, const TYPEDESC &desc, Param &param) const;
+    // The description, read on first use: S_OK and `out`, or the reading's failure.
+    HRESULT Read(const Description *&out) const {
+        out = description_.load(std::memory_order_acquire);
+        return out ? S_OK : ReadTypeLibrary(out);
+    }
+    HRESULT ReadTypeLibrary(const Description *&out) const;
 
-    HRESULT loaded_ = E_UNEXPECTED;
-    ComPtr<ITypeInfo> dispatchInfo_;
-    ComPtr<ITypeInfo> classInfo_;
-    std::vector<Member> members_;
-    // Names GetIDsOfNames answers without asking the type information again (see there).
-    std::vector<std::pair<std::wstring, DISPID>> names_;
+    IID iid_;
+    CLSID clsid_;
+    int typelibIndex_;
+    // Published once a reading has succeeded; readings that race each other keep the first.
+    mutable std::atomic<const Description *> description_{nullptr};
 };
 
 // Converts a caller's value (references followed) to `type` as the automation library does, except
 // where that library goes wrong: a malformed DECIMAL is a type mismatch and a NaN for an integer,
-// currency or decimal type an overflow. Returns S_OK, DISP_E_OVERFLOW or DISP_E_TYPEMISMATCH.
+// currency or decimal type an overflow. Returns S_OK, DISP_E_OVERFLOW, DISP_E_TYPEMISMATCH or
+// E_OUTOFMEMORY.
 HRESULT ChangeType(const VARIANT *value, VARTYPE type, Variant &out);
 
 } // namespace rt

@@ -1,18 +1,14 @@
 #include "errors.h"
 
+#include <algorithm>
+#include <cwchar>
+
 #include "module.h"
 #include "owners.h"
-#include "thread_slot.h"
+#include "thread_context.h"
 
 namespace rt {
 namespace {
-
-// The last platform error of the thread, as the error object reports it.
-struct LastDllErrorTag;
-ThreadSlot<LastDllErrorTag> &LastDllErrorSlot() {
-    static ThreadSlot<LastDllErrorTag> slot;
-    return slot;
-}
 
 std::wstring_view RuntimeText(unsigned short number) {
     switch (static_cast<RtError>(number)) {
@@ -29,67 +25,77 @@ std::wstring_view RuntimeText(unsigned short number) {
     return {};
 }
 
-std::wstring SystemMessage(HRESULT hr) {
-    wchar_t *text = nullptr;
-    DWORD n = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
-                                 FORMAT_MESSAGE_IGNORE_INSERTS,
-                             nullptr, static_cast<DWORD>(hr), 0, reinterpret_cast<LPWSTR>(&text), 0,
-                             nullptr);
-    std::wstring message;
-    if (n && text) {
-        message.assign(text, n);
-        while (!message.empty() && (message.back() == L'\n' || message.back() == L'\r' ||
-                                    message.back() == L' ' || message.back() == L'.'))
-            message.pop_back();
-    }
-    LocalFree(text);
-    return message;
-}
-
 } // namespace
 
-void RecordLastDllError(DWORD error) {
-    LastDllErrorSlot().Set(reinterpret_cast<void *>(static_cast<ULONG_PTR>(error)));
+void RecordLastDllError(DWORD error) noexcept {
+    if (ThreadContext *context = ThreadContext::Existing()) context->lastDllError = error;
 }
-DWORD LastDllError() { return static_cast<DWORD>(reinterpret_cast<ULONG_PTR>(LastDllErrorSlot().Get())); }
+DWORD LastDllError() noexcept {
+    const ThreadContext *context = ThreadContext::Existing();
+    return context ? context->lastDllError : 0;
+}
 
 long ErrNumberOf(HRESULT hr) {
     if (HRESULT_FACILITY(hr) == FACILITY_CONTROL) return HRESULT_CODE(hr);
     return static_cast<long>(hr);
 }
 
-std::wstring StandardDescription(HRESULT hr) {
+StandardText::StandardText(HRESULT hr) noexcept {
+    constexpr size_t capacity = sizeof text_ / sizeof text_[0];
+    auto append = [&](std::wstring_view part) {
+        const size_t n = std::min(part.size(), capacity - 1 - length_);
+        wmemcpy(text_ + length_, part.data(), n);
+        length_ += n;
+    };
+    text_[0] = 0;
     if (HRESULT_FACILITY(hr) == FACILITY_CONTROL) {
-        std::wstring_view text = RuntimeText(static_cast<unsigned short>(HRESULT_CODE(hr)));
-        if (!text.empty()) return std::wstring(text);
-        return L"Application-defined or object-defined error";
+        const std::wstring_view text = RuntimeText(static_cast<unsigned short>(HRESULT_CODE(hr)));
+        append(text.empty() ? L"Application-defined or object-defined error" : text);
+    } else {
+        wchar_t message[256];
+        DWORD n = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                                 static_cast<DWORD>(hr), 0, message, 256, nullptr);
+        while (n && (message[n - 1] == L'\n' || message[n - 1] == L'\r' || message[n - 1] == L' ' || message[n - 1] == L'.'))
+            --n;
+        if (n) {
+            append(L"Automation error: ");
+            append({message, n});
+        } else {
+            wchar_t number[16];
+            wsprintfW(number, L"0x%08lX", static_cast<unsigned long>(hr));
+            append(L"Automation error ");
+            append(number);
+        }
     }
-    std::wstring message = SystemMessage(hr);
-    if (message.empty()) {
-        wchar_t number[16];
-        wsprintfW(number, L"0x%08lX", static_cast<unsigned long>(hr));
-        return L"Automation error " + std::wstring(number);
-    }
-    return L"Automation error: " + message;
+    text_[length_] = 0;
 }
 
-HRESULT Raise(HRESULT hr, std::wstring_view description, std::wstring_view source) {
+std::wstring StandardDescription(HRESULT hr) { return std::wstring(StandardText(hr).View()); }
+
+HRESULT Raise(HRESULT hr, std::wstring_view description, std::wstring_view source) noexcept {
     ComPtr<ICreateErrorInfo> create;
+    ComPtr<IErrorInfo> info;
     if (SUCCEEDED(CreateErrorInfo(&create))) {
-        std::wstring text = description.empty() ? StandardDescription(hr) : std::wstring(description);
-        std::wstring from(source.empty() ? module::ProjectName() : source);
+        // The texts are copied (a view need not end where the text does); a copy that cannot be made
+        // leaves the standard text and the project name.
+        const StandardText standard(hr);
+        const Bstr text = description.empty() ? Bstr() : Bstr(description);
+        const Bstr from = source.empty() ? Bstr() : Bstr(source);
         create->SetGUID(GUID_NULL);
-        create->SetDescription(text.data());
-        create->SetSource(from.data());
-        ComPtr<IErrorInfo> info;
-        if (SUCCEEDED(create.As(&info))) SetErrorInfo(0, info.Get());
+        create->SetDescription(text.Allocated() ? text.Get() : const_cast<wchar_t *>(standard.Get()));
+        create->SetSource(from.Allocated() ? from.Get() : const_cast<wchar_t *>(module::ProjectName().data()));
+        create.As(&info);
     }
+    // Without information of its own the failure must not carry an earlier one's.
+    SetErrorInfo(0, info.Get());
     return hr;
 }
 
-HRESULT Raise(RtError error, std::wstring_view description) {
+HRESULT Raise(RtError error, std::wstring_view description) noexcept {
     return Raise(HresultOf(error), description);
 }
+
+HRESULT RuntimeFailure(HRESULT hr) noexcept { return hr == E_OUTOFMEMORY ? Raise(RtError::OutOfMemory) : hr; }
 
 Failure TakeFailure(HRESULT hr) {
     Failure failure;
@@ -108,8 +114,20 @@ Failure TakeFailure(HRESULT hr) {
     return failure;
 }
 
-HRESULT Rethrow(const Failure &failure) {
+HRESULT Rethrow(const Failure &failure) noexcept {
     return Raise(failure.hr, failure.description, failure.source);
+}
+
+void KeptFailure::Keep(HRESULT hr) noexcept {
+    hr_ = hr;
+    if (info_) info_->Release();
+    info_ = nullptr;
+    if (GetErrorInfo(0, &info_) != S_OK) info_ = nullptr;
+}
+
+HRESULT KeptFailure::Restore() const noexcept {
+    SetErrorInfo(0, info_);
+    return hr_;
 }
 
 } // namespace rt

@@ -11,14 +11,14 @@ HRESULT CreateObject(std::wstring_view progId, ComPtr<IDispatch> &object) {
     object.Reset();
     return Guarded([&] {
         const std::wstring name(progId);
-        const std::wstring description = L"ActiveX component can't create object '" + name + L"'";
         CLSID clsid;
         HRESULT hr = CLSIDFromProgID(name.c_str(), &clsid);
         if (SUCCEEDED(hr))
             hr = CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER | CLSCTX_LOCAL_SERVER, IID_IDispatch,
                                   reinterpret_cast<void **>(object.ReleaseAndGetAddressOf()));
-        if (FAILED(hr)) return Raise(RtError::CantCreateObject, description);
-        if (!object) return Raise(RtError::CantCreateObject, description);
+        if (hr == E_OUTOFMEMORY) return RuntimeFailure(hr);
+        if (FAILED(hr) || !object)
+            return Raise(RtError::CantCreateObject, L"ActiveX component can't create object '" + name + L"'");
         return S_OK;
     });
 }
@@ -32,6 +32,7 @@ HRESULT InvokeByName(IDispatch *object, const wchar_t *name, WORD flags, std::sp
         DISPID id = DISPID_UNKNOWN;
         LPOLESTR names[] = {const_cast<LPOLESTR>(name)};
         HRESULT hr = object->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id);
+        if (hr == E_OUTOFMEMORY) return RuntimeFailure(hr);
         if (FAILED(hr)) return Raise(RtError::NoSuchMember);
 
         // The dispatch convention lists arguments last to first.
@@ -42,22 +43,20 @@ HRESULT InvokeByName(IDispatch *object, const wchar_t *name, WORD flags, std::sp
         UINT argError = 0;
         hr = object->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, flags, &params,
                             result ? result : returned.Get(), &exception, &argError);
-        Bstr source = Bstr::Attach(exception.bstrSource);
-        Bstr description = Bstr::Attach(exception.bstrDescription);
-        Bstr helpFile = Bstr::Attach(exception.bstrHelpFile);
+        // A deferred fill-in completes the exception first: what it leaves in place and what it adds
+        // are taken over together, each string once.
+        if (hr == DISP_E_EXCEPTION && exception.pfnDeferredFillIn) exception.pfnDeferredFillIn(&exception);
+        const Bstr source = Bstr::Attach(exception.bstrSource);
+        const Bstr description = Bstr::Attach(exception.bstrDescription);
+        const Bstr helpFile = Bstr::Attach(exception.bstrHelpFile);
         if (SUCCEEDED(hr)) return S_OK;
         if (hr == DISP_E_EXCEPTION) {
-            if (exception.pfnDeferredFillIn) {
-                exception.pfnDeferredFillIn(&exception);
-                source.Reset(exception.bstrSource);
-                description.Reset(exception.bstrDescription);
-                helpFile.Reset(exception.bstrHelpFile);
-            }
             HRESULT code = exception.scode ? exception.scode
                                            : (exception.wCode ? MAKE_HRESULT(SEVERITY_ERROR, FACILITY_CONTROL, exception.wCode)
                                                               : E_FAIL);
             return Raise(code, description.View(), source.View());
         }
+        if (hr == E_OUTOFMEMORY) return RuntimeFailure(hr);
         if (hr == DISP_E_MEMBERNOTFOUND || hr == DISP_E_UNKNOWNNAME) return Raise(RtError::NoSuchMember);
         if (hr == DISP_E_TYPEMISMATCH) return Raise(RtError::TypeMismatch);
         return Raise(hr);

@@ -14,7 +14,8 @@ namespace rt {
 using Microsoft::WRL::ComPtr;
 
 // Hands an owned reference to a ComPtr. (The toolchain's ComPtr::Attach adds a reference of its
-// own, unlike the original: never use it.)
+// own, unlike the original: never use it.) Handing it the object it holds is harmless: the holder's
+// reference goes and the one handed over stays.
 template <class T, class U>
 void Adopt(ComPtr<T> &holder, U *owned) {
     *holder.ReleaseAndGetAddressOf() = owned;
@@ -47,7 +48,10 @@ public:
 
     BSTR Get() const { return value_; }
     BSTR Detach() { return std::exchange(value_, nullptr); }
-    void Reset(BSTR owned = nullptr) { SysFreeString(std::exchange(value_, owned)); }
+    // Frees the string held and takes `owned`; handed the very string it holds, it keeps it.
+    void Reset(BSTR owned = nullptr) {
+        if (owned != value_) SysFreeString(std::exchange(value_, owned));
+    }
     // For out-parameters: frees the current string and hands out the slot.
     BSTR *Receive() { Reset(); return &value_; }
     // For in-out parameters: the slot as it is; whoever writes into it frees what it held.
@@ -112,7 +116,9 @@ public:
 
     SAFEARRAY *Get() const { return value_; }
     SAFEARRAY *Detach() { return std::exchange(value_, nullptr); }
+    // Destroys the array held and takes `owned`; handed the very array it holds, it keeps it.
     void Reset(SAFEARRAY *owned = nullptr) {
+        if (owned == value_) return;
         if (SAFEARRAY *old = std::exchange(value_, owned)) SafeArrayDestroy(old);
     }
 
@@ -136,6 +142,58 @@ public:
 private:
     SAFEARRAY *array_;
     void *data_ = nullptr;
+};
+
+// The attributes of a type description, given back to it when they go.
+class TypeAttr {
+public:
+    TypeAttr() = default;
+    TypeAttr(const TypeAttr &) = delete;
+    TypeAttr &operator=(const TypeAttr &) = delete;
+    ~TypeAttr() { Reset(); }
+
+    HRESULT Read(ITypeInfo *info) {
+        Reset();
+        HRESULT hr = info->GetTypeAttr(&attr_);
+        if (SUCCEEDED(hr)) info_ = info;
+        else attr_ = nullptr;
+        return hr;
+    }
+    const TYPEATTR *operator->() const { return attr_; }
+
+private:
+    void Reset() {
+        if (attr_) info_->ReleaseTypeAttr(attr_);
+        attr_ = nullptr;
+    }
+    ComPtr<ITypeInfo> info_;
+    TYPEATTR *attr_ = nullptr;
+};
+
+// One function's description, given back to its type description when it goes.
+class FuncDesc {
+public:
+    FuncDesc() = default;
+    FuncDesc(const FuncDesc &) = delete;
+    FuncDesc &operator=(const FuncDesc &) = delete;
+    ~FuncDesc() { Reset(); }
+
+    HRESULT Read(ITypeInfo *info, UINT index) {
+        Reset();
+        HRESULT hr = info->GetFuncDesc(index, &desc_);
+        if (SUCCEEDED(hr)) info_ = info;
+        else desc_ = nullptr;
+        return hr;
+    }
+    const FUNCDESC *operator->() const { return desc_; }
+
+private:
+    void Reset() {
+        if (desc_) info_->ReleaseFuncDesc(desc_);
+        desc_ = nullptr;
+    }
+    ComPtr<ITypeInfo> info_;
+    FUNCDESC *desc_ = nullptr;
 };
 
 } // namespace rt

@@ -90,7 +90,7 @@ constexpr SYSKIND kSysKind = sizeof(void *) == 8 ? SYS_WIN64 : SYS_WIN32;
 } // namespace
 
 HRESULT Register(const Server &server) {
-    return Guarded([&]() -> HRESULT {
+    return Guarded<Plumbing>([&]() -> HRESULT {
         std::wstring path = module::FilePath();
         ComPtr<ITypeLib> library;
         HRESULT hr = LoadTypeLibEx(path.c_str(), REGKIND_NONE, &library);
@@ -133,7 +133,7 @@ HRESULT Register(const Server &server) {
 }
 
 HRESULT Unregister(const Server &server) {
-    return Guarded([&]() -> HRESULT {
+    return Guarded<Plumbing>([&]() -> HRESULT {
         HRESULT result = S_OK;
         for (const CreatableClass &c : server.classes) {
             const std::wstring clsid = GuidText(*c.clsid);

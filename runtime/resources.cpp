@@ -21,6 +21,7 @@ public:
     HRESULT Parse(const VARIANT &value) {
         Variant plain;
         HRESULT hr = VariantCopyInd(plain.Get(), const_cast<VARIANT *>(&value));
+        if (hr == E_OUTOFMEMORY) return RuntimeFailure(hr);
         if (FAILED(hr)) return Raise(RtError::TypeMismatch);
         if (plain.Type() == VT_BSTR) {
             text_.assign(V_BSTR(plain.Get()) ? V_BSTR(plain.Get()) : L"", SysStringLen(V_BSTR(plain.Get())));
@@ -33,9 +34,11 @@ public:
         }
         Variant number;
         if (plain.Type() == VT_EMPTY || plain.Type() == VT_NULL || plain.Type() == VT_DISPATCH ||
-            plain.Type() == VT_UNKNOWN || (plain.Type() & VT_ARRAY) ||
-            FAILED(ChangeType(plain.Get(), VT_I4, number)))
+            plain.Type() == VT_UNKNOWN || (plain.Type() & VT_ARRAY))
             return Raise(RtError::TypeMismatch);
+        hr = ChangeType(plain.Get(), VT_I4, number);
+        if (hr == E_OUTOFMEMORY) return RuntimeFailure(hr);
+        if (FAILED(hr)) return Raise(RtError::TypeMismatch);
         const LONG n = V_I4(number.Get());
         display_ = std::to_wstring(n);
         isNumber_ = true;
@@ -104,7 +107,7 @@ HRESULT LoadPicture(HMODULE module, const VARIANT &id, short kind, IPictureDisp 
                 DeleteObject(image);
             else
                 DestroyIcon(static_cast<HICON>(image));
-            return Raise(hr);
+            return hr == E_OUTOFMEMORY ? RuntimeFailure(hr) : Raise(hr);
         }
         return S_OK;
     });

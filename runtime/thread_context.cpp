@@ -1,57 +1,153 @@
 #include "thread_context.h"
 
+#include <new>
+
+#include <objbase.h>
+
 #include "app_object.h"
+#include "errors.h"
 #include "thread_slot.h"
 
 namespace rt {
 namespace {
 struct ContextTag;
-ThreadSlot<ContextTag> &ContextSlot() {
-    static ThreadSlot<ContextTag> slot;
-    return slot;
-}
+// Constant-initialized, so that nothing guards its first use (the toolchain's guard allocates).
+constinit ThreadSlot<ContextTag> g_contextSlot;
+ThreadSlot<ContextTag> &ContextSlot() { return g_contextSlot; }
 } // namespace
 
+// The initialize spy of one context: it tells the context when the thread's apartment ends. It is
+// an object of its own (COM keeps a reference until it is revoked, or until the thread ends), and
+// forgets the context when the context goes.
+class ThreadContext::ApartmentWatch final : public IInitializeSpy {
+public:
+    explicit ApartmentWatch(ThreadContext *context) : context_(context) {}
+    ApartmentWatch(const ApartmentWatch &) = delete;
+    ApartmentWatch &operator=(const ApartmentWatch &) = delete;
+
+    void Forget() { context_ = nullptr; }
+
+    STDMETHODIMP QueryInterface(REFIID riid, void **object) override {
+        if (!object) return E_POINTER;
+        if (riid == IID_IUnknown || riid == IID_IInitializeSpy) {
+            *object = static_cast<IInitializeSpy *>(this);
+            AddRef();
+            return S_OK;
+        }
+        *object = nullptr;
+        return E_NOINTERFACE;
+    }
+    STDMETHODIMP_(ULONG) AddRef() override { return static_cast<ULONG>(InterlockedIncrement(&references_)); }
+    STDMETHODIMP_(ULONG) Release() override {
+        const LONG left = InterlockedDecrement(&references_);
+        if (left == 0) delete this;
+        return static_cast<ULONG>(left);
+    }
+
+    STDMETHODIMP PreInitialize(DWORD, DWORD) override { return S_OK; }
+    STDMETHODIMP PostInitialize(HRESULT result, DWORD, DWORD) override { return result; }
+    STDMETHODIMP PreUninitialize(DWORD apartmentReferences) override {
+        // The last uninitialization of the thread's apartment: it still works now, and will not after.
+        if (apartmentReferences == 1 && context_) {
+            AddRef(); // the context may revoke (and release) this spy meanwhile
+            context_->ApartmentEnding();
+            Release();
+        }
+        return S_OK;
+    }
+    STDMETHODIMP PostUninitialize(DWORD) override { return S_OK; }
+
+private:
+    ~ApartmentWatch() = default;
+    ThreadContext *context_;
+    LONG volatile references_ = 1;
+};
+
 ThreadContext &ThreadContext::Current() {
-    auto *context = static_cast<ThreadContext *>(ContextSlot().Get());
-    if (!context) {
-        context = new ThreadContext();
-        ContextSlot().Set(context);
+    if (ThreadContext *context = Existing()) [[likely]]
+        return *context;
+    auto *context = new ThreadContext();
+    try {
+        context->watch_ = new ApartmentWatch(context);
+        if (FAILED(CoRegisterInitializeSpy(context->watch_, &context->watchCookie_))) throw std::bad_alloc();
+        context->watching_ = true;
+        if (!ContextSlot().Set(context)) throw std::bad_alloc();
+    } catch (...) {
+        delete context; // revokes the spy if it was registered
+        throw;
     }
     return *context;
 }
 
-ThreadContext *ThreadContext::Existing() { return static_cast<ThreadContext *>(ContextSlot().Get()); }
+ThreadContext *ThreadContext::Existing() noexcept { return static_cast<ThreadContext *>(ContextSlot().Get()); }
 
-void ThreadContext::ThreadEnding() {
+void ThreadContext::ThreadEnding() noexcept {
     ThreadContext *context = Existing();
-    if (context && context->pins_ == 0) Discard(context);
+    if (!context) return;
+    context->threadEnded_ = true;
+    if (context->pins_ > 0) return; // freed when its last instance goes
+    ContextSlot().Set(nullptr);
+    context->Abandon();
 }
 
-void ThreadContext::Pin() { ++pins_; }
+void ThreadContext::Pin() noexcept { ++pins_; }
 
-void ThreadContext::Unpin() {
+void ThreadContext::Unpin() noexcept {
     if (--pins_ == 0) Discard(this);
 }
 
-void ThreadContext::Discard(ThreadContext *context) {
+void ThreadContext::Discard(ThreadContext *context) noexcept {
+    // A context is only ever discarded on its own thread; an instance released on a foreign thread
+    // (a client breaking the apartment rules) leaves it to its thread's end.
+    if (Existing() != context) return;
     // Detached first: releasing what the context holds may run code that uses the component again
     // on this thread, and that code must find a fresh context, not this one half torn down.
-    // A context is only ever discarded on its own thread; an instance released on a foreign
-    // thread (a client breaking the apartment rules) leaves it to its thread's end.
-    if (Existing() != context) return;
     ContextSlot().Set(nullptr);
-    delete context;
+    if (context->threadEnded_)
+        context->Abandon();
+    else
+        delete context;
+}
+
+void ThreadContext::ApartmentEnding() noexcept {
+    // Pinned meanwhile, so that releasing the last instance (one parked in the slot) cannot discard
+    // the context under this call; discarded at the end if nothing pins it any more.
+    Pin();
+    ReleaseObjects();
+    Unpin();
+}
+
+void ThreadContext::ReleaseObjects() noexcept {
+    // Taken out first, for the same reason as in Discard. Module variables go first, newest first,
+    // then the runtime's own objects.
+    std::vector<Entry> variables;
+    variables.swap(variables_);
+    ComPtr<IDispatch> app;
+    app.Swap(app_);
+    while (!variables.empty()) variables.pop_back();
+    app.Reset();
 }
 
 ThreadContext::~ThreadContext() {
-    // Module variables go first, newest first, then the runtime's own objects.
-    while (!variables_.empty()) {
-        auto holder = std::move(variables_.back().holder);
-        variables_.pop_back();
-        holder.reset();
+    ReleaseObjects();
+    if (watch_) {
+        watch_->Forget();
+        if (watching_) CoRevokeInitializeSpy(watchCookie_);
+        watch_->Release();
     }
-    app_.Reset();
+}
+
+void ThreadContext::Abandon() noexcept {
+    for (Entry &entry : variables_) static_cast<void>(entry.holder.release());
+    variables_.clear();
+    static_cast<void>(app_.Detach());
+    // The spy stays registered until COM lets go of it at the thread's end: only our reference goes.
+    if (watch_) {
+        watch_->Forget();
+        watch_->Release();
+        watch_ = nullptr;
+    }
+    delete this;
 }
 
 HRESULT ThreadContext::App(IDispatch **app) {
@@ -59,7 +155,7 @@ HRESULT ThreadContext::App(IDispatch **app) {
     *app = nullptr;
     if (!app_) {
         HRESULT hr = AppObject::Create(&app_);
-        if (FAILED(hr)) return hr;
+        if (FAILED(hr)) return RuntimeFailure(hr);
     }
     return app_.CopyTo(app);
 }

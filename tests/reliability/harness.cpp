@@ -181,6 +181,7 @@ std::vector<MemberInfo> ReadMembers(ITypeInfo *info) {
         MemberInfo member;
         member.id = desc->memid;
         member.kind = desc->invkind;
+        member.vtableOffset = static_cast<ULONG_PTR>(desc->oVft);
         Bstr name;
         if (SUCCEEDED(info->GetDocumentation(desc->memid, name.Receive(), nullptr, nullptr, nullptr)))
             member.name = name.View();
@@ -256,6 +257,15 @@ std::vector<ClassInfo> ReadClasses() {
         classes.push_back(std::move(info));
     }
     return classes;
+}
+
+std::vector<MemberInfo> MembersOf(IDispatch *object) {
+    ComPtr<ITypeInfo> face, vtable;
+    HREFTYPE other = 0;
+    if (!object || FAILED(object->GetTypeInfo(0, LOCALE_USER_DEFAULT, &face))) return {};
+    if (SUCCEEDED(face->GetRefTypeOfImplType(-1, &other)) && SUCCEEDED(face->GetRefTypeInfo(other, &vtable)))
+        return ReadMembers(vtable.Get());
+    return ReadMembers(face.Get());
 }
 
 CanUnloadNowFn ComponentCanUnloadNow() {

@@ -35,9 +35,10 @@ long HandleCount();
 // refuses IDispatch) that counts the references others hold on it and the calls it receives.
 // It is never deleted while the test runs (Leaked() stays readable); the creator's reference is
 // not counted.
-class CountedObject final : public IDispatch {
+class CountedObject : public IDispatch {
 public:
     explicit CountedObject(bool dispatchable = true) : dispatchable_(dispatchable) {}
+    virtual ~CountedObject() = default;
     CountedObject(const CountedObject &) = delete;
     CountedObject &operator=(const CountedObject &) = delete;
 
@@ -75,6 +76,7 @@ struct MemberInfo {
     INVOKEKIND kind = INVOKE_FUNC;
     std::vector<ParamInfo> params; // without the result
     VARTYPE result = VT_EMPTY;     // the [out, retval] type; VT_EMPTY when there is none
+    ULONG_PTR vtableOffset = 0;    // of the member in its dual interface
 };
 
 struct ClassInfo {
@@ -91,6 +93,9 @@ struct ClassInfo {
 // The coclasses of the component's type library (read from the DLL itself) with the members of
 // their default interfaces, in type-library order.
 std::vector<ClassInfo> ReadClasses();
+
+// The members of an object's own dual interface, from the type information it hands out.
+std::vector<MemberInfo> MembersOf(IDispatch *object);
 
 // The component's DllCanUnloadNow, from the module COM loaded. Null while it is not loaded.
 using CanUnloadNowFn = HRESULT(WINAPI *)();

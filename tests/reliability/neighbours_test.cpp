@@ -16,6 +16,7 @@
 #include <tlhelp32.h>
 
 #include "AtomTables10.h"
+#include "support/allocation_faults.h"
 #include "harness.h"
 #include "support/recording_library.h"
 
@@ -431,6 +432,8 @@ TEST_F(Neighbours, TheLibraryAnswersOddly) {
         {"an empty exception", Oddity::EmptyException, S_OK, true},
         {"an exception with wCode only", Oddity::WCodeOnly, S_OK, true},
         {"an exception filled in later", Oddity::DeferredFillIn, MAKE_HRESULT(SEVERITY_ERROR, FACILITY_CONTROL, 9), true},
+        {"an exception filled in later around its source", Oddity::DeferredFillInKeepingSource,
+         MAKE_HRESULT(SEVERITY_ERROR, FACILITY_CONTROL, 9), true},
         {"the method unknown by name", Oddity::UnknownName, S_OK, true},
     };
     for (const Case &c : cases) {
@@ -440,6 +443,9 @@ TEST_F(Neighbours, TheLibraryAnswersOddly) {
             RecordingLibrary library;
             ComPtr<IDispatch> main = Create(kMain);
             ASSERT_TRUE(main);
+            // Every string the component frees is held back meanwhile: one freed twice is counted.
+            ASSERT_TRUE(faults::Attach());
+            faults::WatchFrees(true);
 
             // From the error handler: what it answers decides only whether the report was made.
             library.Misbehave(L"ErrorHandlerMessageQx", c.oddity, c.code, &handedOut);
@@ -453,7 +459,7 @@ TEST_F(Neighbours, TheLibraryAnswersOddly) {
                 EXPECT_TRUE(FAILED(seen.status)) << "the report failed: that is the member's error";
                 EXPECT_NE(kOverflow, seen.status) << "the first failure is not what the caller gets";
                 EXPECT_FALSE(seen.description.empty());
-                if (c.oddity == Oddity::DeferredFillIn) {
+                if (c.oddity == Oddity::DeferredFillIn || c.oddity == Oddity::DeferredFillInKeepingSource) {
                     EXPECT_EQ(c.code, seen.status);
                     EXPECT_EQ(L"Filled in later by RecordingLibrary", seen.description);
                 }
@@ -489,6 +495,8 @@ TEST_F(Neighbours, TheLibraryAnswersOddly) {
             main.Reset();
             library.Clear();
             EXPECT_EQ(0, library.Alive());
+            faults::WatchFrees(false);
+            EXPECT_EQ(0, faults::DoubleFrees()) << "strings freed twice";
         }
         EXPECT_EQ(0, handedOut.Held()) << "what the library handed over was released";
         EXPECT_EQ(S_OK, canUnloadNow());

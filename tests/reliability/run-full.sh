@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The reliability tests at full size, then once more under Wine's heap checking.
 #
-#   bash tests/reliability/run-full.sh [x64|x86] [--no-heap | --heap-only | --validate-only] [--build DIR]
+#   bash tests/reliability/run-full.sh [x64|x86] [--no-heap | --heap-only | --validate-only | --oom-only] [--build DIR]
 #
 # Builds the tests in DIR (default build/<lane>; configured like scripts/build.sh when it is not),
 # boots a Wine prefix of its own there (DIR/wineprefix-full, so that it never meets a CTest run),
@@ -9,6 +9,9 @@
 #   - the fuzzer:  FUZZ_CASES cases (default 1 000 000) with a display, and as many without one;
 #   - the soak:    SOAK_CALLS mixed calls (default 10 000 000) after its warm-up;
 #   - the threads: THREADS apartment threads (default 8) of THREAD_ROUNDS rounds (default 100 000);
+#   - the out-of-memory sweep: every allocation of every case failed in turn, the first use of the
+#     module in every case of its own (CI runs a seeded sample of those on x86); --oom-only runs
+#     just this;
 # and then, with WINEDEBUG=warn+heap (Wine checks every pointer handed back to a heap, fills freed
 # blocks and the slack behind each block with patterns, and complains on stderr), the same three at
 # HEAP_FUZZ_CASES (default 100 000), HEAP_SOAK_CALLS (default 1 000 000) and HEAP_THREAD_ROUNDS
@@ -30,13 +33,14 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
 
 arguments=("$@")
-lane=x64 build= full=1 heap=1 validate=1
+lane=x64 build= full=1 heap=1 validate=1 oom=1
 while [ $# -gt 0 ]; do
   case $1 in
     x64|x86) lane=$1 ;;
     --no-heap) heap=0 validate=0 ;;
-    --heap-only) full=0 ;;
-    --validate-only) full=0 heap=0 ;;
+    --heap-only) full=0 oom=0 ;;
+    --validate-only) full=0 heap=0 oom=0 ;;
+    --oom-only) full=0 heap=0 validate=0 ;;
     --build) build=$2; shift ;;
     *) echo "run-full.sh: unknown argument '$1'" >&2; exit 2 ;;
   esac
@@ -58,7 +62,7 @@ if [ ! -f "$build/build.ninja" ]; then
   cmake -S "$root" -B "$build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$toolchain" >/dev/null
 fi
 cmake --build "$build" -j"${JOBS:-2}" --target AtomTables10 QxBedrock10 reliability.fuzz reliability.soak \
-  reliability.threads >/dev/null
+  reliability.threads reliability.out_of_memory >/dev/null
 
 out=$build/reliability-full
 mkdir -p "$out"
@@ -91,7 +95,7 @@ run() {
     status=1
   fi
   say "$name: $result ($((SECONDS - start)) s)"
-  grep -E '^(fuzz|soak|threads|registration): ' "$log" | sed 's/^/    /' | tee -a "$summary" || true
+  grep -E '^(fuzz|soak|threads|registration|out-of-memory): ' "$log" | sed 's/^/    /' | tee -a "$summary" || true
 }
 
 seed=()
@@ -103,6 +107,9 @@ if [ $full = 1 ]; then
   run fuzz-no-display reliability.fuzz DISPLAY= "ATOMTABLES_FUZZ_CASES=${FUZZ_CASES:-1000000}" "${seed[@]}"
   run soak reliability.soak DISPLAY= "ATOMTABLES_SOAK_CALLS=${SOAK_CALLS:-10000000}"
   run threads reliability.threads "ATOMTABLES_THREADS=${THREADS:-8}" "ATOMTABLES_THREAD_ROUNDS=${THREAD_ROUNDS:-100000}"
+fi
+if [ $oom = 1 ]; then
+  run out-of-memory reliability.out_of_memory DISPLAY=
 fi
 if [ $heap = 1 ]; then
   heapcheck=WINEDEBUG=warn+heap

@@ -18,6 +18,7 @@ struct RecordingLibrary::State {
     std::map<std::wstring, OddCreation> oddCreation;
     std::map<std::wstring, int> creations;
     int alive = 0;
+    bool (*fault)() = nullptr;
 };
 
 namespace {
@@ -64,6 +65,15 @@ HRESULT STDAPICALLTYPE FillInLater(EXCEPINFO *exception) {
     exception->dwHelpContext = 0;
     exception->bstrDescription = SysAllocString(L"Filled in later by RecordingLibrary");
     exception->bstrSource = SysAllocString(L"RecordingLibrary");
+    exception->pfnDeferredFillIn = nullptr;
+    return S_OK;
+}
+
+// The deferred fill-in of Oddity::DeferredFillInKeepingSource: the source it finds stays as it is.
+HRESULT STDAPICALLTYPE FillInAroundSource(EXCEPINFO *exception) {
+    exception->scode = static_cast<SCODE>(exception->dwHelpContext);
+    exception->dwHelpContext = 0;
+    exception->bstrDescription = SysAllocString(L"Filled in later by RecordingLibrary");
     exception->pfnDeferredFillIn = nullptr;
     return S_OK;
 }
@@ -126,6 +136,7 @@ public:
     }
     STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo **) override { return E_NOTIMPL; }
     STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR *names, UINT count, LCID, DISPID *ids) override {
+        if (state_->fault && state_->fault()) return E_OUTOFMEMORY;
         if (count != 1) return DISP_E_UNKNOWNNAME;
         for (DISPID i = 0; i < 3; ++i) {
             auto odd = state_->misbehave.find(kMethods[i]);
@@ -140,6 +151,7 @@ public:
     }
     STDMETHODIMP Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS *params, VARIANT *result,
                         EXCEPINFO *exception, UINT *) override {
+        if (state_->fault && state_->fault()) return E_OUTOFMEMORY;
         if (id < 1 || id > 3) return DISP_E_MEMBERNOTFOUND;
         RecordedCall call;
         call.progId = progId_;
@@ -195,6 +207,14 @@ private:
                 *exception = EXCEPINFO{};
                 exception->dwHelpContext = static_cast<DWORD>(odd.code);
                 exception->pfnDeferredFillIn = FillInLater;
+            }
+            return DISP_E_EXCEPTION;
+        case Oddity::DeferredFillInKeepingSource:
+            if (exception) {
+                *exception = EXCEPINFO{};
+                exception->dwHelpContext = static_cast<DWORD>(odd.code);
+                exception->bstrSource = SysAllocString(L"RecordingLibrary");
+                exception->pfnDeferredFillIn = FillInAroundSource;
             }
             return DISP_E_EXCEPTION;
         case Oddity::RewriteArguments: Rewrite(params, odd.object.Get()); return S_OK;
@@ -285,6 +305,8 @@ void RecordingLibrary::Misbehave(const std::wstring &method, Oddity oddity, HRES
 void RecordingLibrary::CreateOddly(const std::wstring &progId, OddCreation how) {
     state_->oddCreation[progId] = how;
 }
+
+void RecordingLibrary::FailWhen(bool (*fault)()) { state_->fault = fault; }
 
 void RecordingLibrary::Behave(const std::wstring &method) {
     state_->raise.erase(method);

@@ -42,6 +42,7 @@ enum class Oddity {
     EmptyException,   // answers DISP_E_EXCEPTION with nothing in EXCEPINFO
     WCodeOnly,        // answers DISP_E_EXCEPTION with wCode 1000 and no scode
     DeferredFillIn,   // answers DISP_E_EXCEPTION whose EXCEPINFO a deferred fill-in completes (with the code)
+    DeferredFillInKeepingSource, // the same, with the source set at once and left in place by the fill-in
     RewriteArguments, // writes into every argument passed by reference: strings replaced, numbers
                       // changed, objects released and replaced by the object given to Misbehave
     UnknownName,      // GetIDsOfNames does not know the method
@@ -72,6 +73,9 @@ public:
     // DeferredFillIn answer with; `object` the one ResultObject and RewriteArguments hand out.
     void Misbehave(const std::wstring &method, Oddity oddity, HRESULT code = E_UNEXPECTED, IDispatch *object = nullptr);
     void CreateOddly(const std::wstring &progId, OddCreation how);
+    // Every GetIDsOfNames and Invoke first asks `fault` (when set); true makes it fail with
+    // E_OUTOFMEMORY, as a call that could not get its memory.
+    void FailWhen(bool (*fault)());
     // Undoes Raise and Misbehave for a method, CreateOddly and FailCreation for a class.
     void Behave(const std::wstring &method);
     void CreateNormally(const std::wstring &progId);

@@ -8,17 +8,17 @@
 namespace basQxelCommonA {
 using namespace rt::arg;
 
-HRESULT ErrorHandlerMessageQx_Pro(rt::ComPtr<IDispatch> &oApp, rt::ComPtr<IDispatch> &oErr, rt::Bstr &sArg3,
-                                  rt::Bstr &sSource, long &lArg5, rt::Bstr &sArg6, long &lArg7,
-                                  const VARIANT *v8) {
+HRESULT ErrorHandlerMessageQx_Pro(rt::ComPtr<IDispatch> &oApp, rt::ComPtr<IDispatch> &oErr, rt::Bstr &sMessage,
+                                  rt::Bstr &sSource, long &lOptions, rt::Bstr &sExtra, long &lContext,
+                                  const VARIANT *vReserved) {
     rt::ComPtr<IDispatch> handler;
     HRESULT hr = rt::CreateObject(kErrorHandlerProgId, handler);
     if (FAILED(hr)) return hr;
 
     VARIANT args[] = {
-        Ref(oApp.GetAddressOf()), Ref(oErr.GetAddressOf()), Ref(sArg3.Address()),
-        Ref(sSource.Address()),   Ref(&lArg5),              Ref(sArg6.Address()),
-        Ref(&lArg7),              v8 ? *v8 : Missing(),
+        Ref(oApp.GetAddressOf()), Ref(oErr.GetAddressOf()), Ref(sMessage.Address()),
+        Ref(sSource.Address()),   Ref(&lOptions),           Ref(sExtra.Address()),
+        Ref(&lContext),           vReserved ? *vReserved : Missing(),
     };
     rt::Variant ignored;
     return rt::CallMethod(handler.Get(), L"ErrorHandlerMessageQx", args, ignored.Get());

@@ -14,11 +14,11 @@ inline constexpr wchar_t kBedrockProgId[] = L"QxBedrock10.clsQxBedrock10A";
 
 // Forwards one report to the library's error handler: "ErrorHandlerMessageQx" with the eight
 // arguments in order, the first seven by reference, the eighth the missing marker when omitted
-// (v8 null). Not trapped: a failure to create or call the handler is returned to the caller.
+// (vReserved null). Not trapped: a failure to create or call the handler is returned to the caller.
 // (Its result, a variant, is never set, so it is not returned.)
-HRESULT ErrorHandlerMessageQx_Pro(rt::ComPtr<IDispatch> &oApp, rt::ComPtr<IDispatch> &oErr, rt::Bstr &sArg3,
-                                  rt::Bstr &sSource, long &lArg5, rt::Bstr &sArg6, long &lArg7,
-                                  const VARIANT *v8 = nullptr);
+HRESULT ErrorHandlerMessageQx_Pro(rt::ComPtr<IDispatch> &oApp, rt::ComPtr<IDispatch> &oErr, rt::Bstr &sMessage,
+                                  rt::Bstr &sSource, long &lOptions, rt::Bstr &sExtra, long &lContext,
+                                  const VARIANT *vReserved = nullptr);
 
 // Asks the library's environment class to ensure the environment status. Trapped: failures are
 // reported and only the reporter's own failure is returned.

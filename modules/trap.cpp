@@ -13,10 +13,11 @@ void Trap::Handle(HRESULT failed) noexcept {
         if (FAILED(result)) return result;
         result = rt::ErrorObject::Create(failure, &error);
         if (FAILED(result)) return result;
-        rt::Bstr empty3(L""), source(Source()), empty6(L"");
+        // This component leaves the message, options, extra text and context of a report empty.
+        rt::Bstr message(L""), source(Source()), extra(L"");
         if (!source.Allocated()) return rt::Raise(rt::RtError::OutOfMemory);
-        long zero5 = 0, zero7 = 0;
-        return basQxelCommonA::ErrorHandlerMessageQx_Pro(app, error, empty3, source, zero5, empty6, zero7);
+        long options = 0, context = 0;
+        return basQxelCommonA::ErrorHandlerMessageQx_Pro(app, error, message, source, options, extra, context);
     });
     if (FAILED(hr)) {
         ended_ = true;

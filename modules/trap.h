@@ -38,9 +38,6 @@ public:
         return false;
     }
 
-    // True once a failed report has ended the procedure.
-    bool Ended() const { return ended_; }
-
     // What the procedure returns: S_OK, or the failure that ended it, with its error information.
     HRESULT Result() const noexcept { return ended_ ? escaped_.Restore() : S_OK; }
 

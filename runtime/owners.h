@@ -42,9 +42,6 @@ public:
         b.value_ = owned;
         return b;
     }
-    static Bstr Copy(BSTR source) {
-        return Bstr(std::wstring_view(source ? source : L"", SysStringLen(source)));
-    }
 
     BSTR Get() const { return value_; }
     BSTR Detach() { return std::exchange(value_, nullptr); }

@@ -43,7 +43,6 @@ public:
 
     void Pin() noexcept;
     void Unpin() noexcept;
-    LONG Pins() const { return pins_; }
 
     // The per-thread variables of one standard module (a default-constructed T on first use).
     template <class T>

@@ -11,8 +11,6 @@ using namespace testing_support;
 
 namespace {
 
-const std::wstring kLengthTitle = L"\"Invalid Length...\"";
-
 // A name of `length` characters that no other test (or earlier run in this prefix) uses.
 std::wstring UniqueName(const wchar_t *tag, size_t length = 0) {
     static unsigned counter = 0;

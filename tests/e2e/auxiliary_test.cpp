@@ -89,7 +89,7 @@ TEST(AtomsClass, WithoutTheErrorHandlerEitherCreationFails) {
 
 TEST(AtomsClass, AnErrorRaisedByTheLibraryIsReportedOnce) {
     RecordingLibrary library;
-    library.Raise(L"EnsureQxEnvironmentStatus", MAKE_HRESULT(SEVERITY_ERROR, FACILITY_CONTROL, 1002), L"not ensured");
+    library.Raise(L"EnsureQxEnvironmentStatus", RuntimeError(1002), L"not ensured");
     ComPtr<IDispatch> atoms;
     ASSERT_EQ(S_OK, TryCreate(kAtomsProgId, atoms));
     ASSERT_EQ(2u, library.Calls().size());

@@ -212,7 +212,7 @@ TEST_F(Dispatch, BuddyAssignmentBothWays) {
 TEST_F(Dispatch, FailingMembersFillExceptionInformation) {
     Call call = Invoke(main.Get(), dispid::kResStrings, DISPATCH_PROPERTYGET, {I4(100)});
     EXPECT_EQ(DISP_E_EXCEPTION, call.hr);
-    EXPECT_EQ(MAKE_HRESULT(1, FACILITY_CONTROL, 326), call.scode);
+    EXPECT_EQ(kResourceNotFound, call.scode);
     EXPECT_NE(std::wstring::npos, call.description.find(L"100")) << call.description;
     EXPECT_FALSE(call.source.empty());
     // Without room for exception information the member's own code comes back, with error info set.
@@ -220,7 +220,7 @@ TEST_F(Dispatch, FailingMembersFillExceptionInformation) {
     DISPPARAMS params{&arg, nullptr, 1, 0};
     Variant result;
     HRESULT hr = main->Invoke(dispid::kResStrings, IID_NULL, 0, DISPATCH_PROPERTYGET, &params, result.Get(), nullptr, nullptr);
-    EXPECT_EQ(MAKE_HRESULT(1, FACILITY_CONTROL, 326), hr);
+    EXPECT_EQ(kResourceNotFound, hr);
     ComPtr<IErrorInfo> info;
     ASSERT_EQ(S_OK, GetErrorInfo(0, &info));
     Bstr description;

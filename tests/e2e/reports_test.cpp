@@ -1,6 +1,7 @@
 // Reports of trapped failures, as the common library receives them.
 #include "AtomTables10.h"
 #include "support/recording_library.h"
+#include "support/expected.h"
 
 using namespace testing_support;
 
@@ -49,7 +50,7 @@ TEST(Reports, AReporterThatCannotBeCreatedFailsTheMember) {
     Call call = Invoke(main.Get(), L"GetAtomNameAmts", DISPATCH_METHOD | DISPATCH_PROPERTYGET,
                        {I2(static_cast<short>(0xC000)), Ref(&size)});
     EXPECT_EQ(DISP_E_EXCEPTION, call.hr);
-    EXPECT_EQ(MAKE_HRESULT(1, FACILITY_CONTROL, 429), call.scode) << "the creation failure, not the overflow";
+    EXPECT_EQ(kCantCreate, call.scode) << "the creation failure, not the overflow";
     EXPECT_NE(std::wstring::npos, call.description.find(RecordingLibrary::kErrorHandler)) << call.description;
     EXPECT_TRUE(library.Calls().empty());
 }

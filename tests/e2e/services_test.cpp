@@ -17,7 +17,6 @@ using namespace testing_support;
 
 namespace {
 
-
 // What a caller sees of one property read or method call, whichever the binding.
 struct Outcome {
     HRESULT invoked = S_OK;        // what IDispatch::Invoke returned (late binding)
@@ -25,14 +24,6 @@ struct Outcome {
     std::wstring description;      // the error's description when it failed
     Variant result;
 };
-
-std::wstring ErrorInfoDescription() {
-    ComPtr<IErrorInfo> info;
-    if (GetErrorInfo(0, &info) != S_OK || !info) return {};
-    Bstr description;
-    info->GetDescription(description.Receive());
-    return std::wstring(description.View());
-}
 
 Outcome FromCall(Call &call) {
     Outcome outcome;
@@ -209,65 +200,6 @@ std::vector<BYTE> Bytes(const Variant &value) {
     return std::vector<BYTE>(data, data + (upper - lower + 1));
 }
 
-// An object that counts the references the component takes and notices any call made on it.
-class CountedObject final : public IDispatch {
-public:
-    CountedObject() = default;
-    CountedObject(const CountedObject &) = delete;
-    CountedObject &operator=(const CountedObject &) = delete;
-
-    STDMETHODIMP QueryInterface(REFIID riid, void **object) override {
-        if (!object) return E_POINTER;
-        if (riid == IID_IUnknown || riid == IID_IDispatch) {
-            *object = static_cast<IDispatch *>(this);
-            AddRef();
-            return S_OK;
-        }
-        *object = nullptr;
-        return E_NOINTERFACE;
-    }
-    STDMETHODIMP_(ULONG) AddRef() override { return static_cast<ULONG>(++references_); }
-    STDMETHODIMP_(ULONG) Release() override {
-        const LONG left = --references_;
-        if (left == 0) delete this;
-        return static_cast<ULONG>(left);
-    }
-    STDMETHODIMP GetTypeInfoCount(UINT *count) override {
-        ++calls_;
-        if (count) *count = 0;
-        return S_OK;
-    }
-    STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo **) override {
-        ++calls_;
-        return E_NOTIMPL;
-    }
-    STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR *, UINT, LCID, DISPID *) override {
-        ++calls_;
-        return DISP_E_UNKNOWNNAME;
-    }
-    STDMETHODIMP Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS *, VARIANT *, EXCEPINFO *, UINT *) override {
-        ++calls_;
-        return DISP_E_MEMBERNOTFOUND;
-    }
-
-    LONG References() const { return references_; }
-    int Calls() const { return calls_; }
-
-private:
-    ~CountedObject() = default;
-    LONG references_ = 1;
-    int calls_ = 0;
-};
-
-// The test's own reference to a counted object.
-struct Counted {
-    Counted() { rt::Adopt(object, new CountedObject()); }
-    CountedObject *operator->() const { return object.Get(); }
-    // References beyond the test's own.
-    LONG Others() const { return object->References() - 1; }
-    ComPtr<CountedObject> object;
-};
-
 ComPtr<IDispatch> ReadBuddy(MainClass &main) {
     ComPtr<IDispatch> buddy;
     if (main.binding() == Binding::Late) {
@@ -308,7 +240,7 @@ TEST_P(Services, StringTableHoldsExactly101To122) {
     EXPECT_EQ(kLengthPrompt, Text(prompt.result));
     Outcome title = ResString(main, 122);
     EXPECT_EQ(S_OK, title.status);
-    EXPECT_EQ(L"\"Invalid Length...\"", Text(title.result));
+    EXPECT_EQ(kLengthTitle, Text(title.result));
     EXPECT_EQ(19u, Text(title.result).size());
 
     RecordingLibrary library;
@@ -472,88 +404,88 @@ TEST_P(Services, BuddyStartsEmptyAndIsSharedByTheInstancesOfAThread) {
         MainClass first(binding);
         ASSERT_TRUE(first.Dispatch());
         EXPECT_FALSE(ReadBuddy(first)) << "nothing parked yet";
-        Counted buddy;
-        ASSERT_EQ(S_OK, ParkBuddy(first, buddy.object.Get()));
-        EXPECT_EQ(1, buddy.Others()) << "the slot holds one reference";
+        CountedObject buddy;
+        ASSERT_EQ(S_OK, ParkBuddy(first, buddy.Dispatch()));
+        EXPECT_EQ(1, buddy.Held()) << "the slot holds one reference";
 
         MainClass second(binding == Binding::Late ? Binding::Early : Binding::Late);
         ComPtr<IDispatch> seen = ReadBuddy(second);
-        EXPECT_TRUE(SameObject(buddy.object.Get(), seen.Get()));
+        EXPECT_TRUE(SameObject(buddy.Dispatch(), seen.Get()));
         seen.Reset();
         MainClass third(binding);
         seen = ReadBuddy(third);
-        EXPECT_TRUE(SameObject(buddy.object.Get(), seen.Get()));
+        EXPECT_TRUE(SameObject(buddy.Dispatch(), seen.Get()));
         seen.Reset();
-        EXPECT_EQ(1, buddy.Others());
-        EXPECT_EQ(0, buddy->Calls()) << "the component never calls the parked object";
+        EXPECT_EQ(1, buddy.Held());
+        EXPECT_EQ(0, buddy.Calls()) << "the component never calls the parked object";
         EXPECT_EQ(S_OK, ParkBuddy(first, nullptr));
     });
 }
 
 TEST_P(Services, BuddyParkedOnOneThreadIsNotSeenOnAnother) {
-    Counted buddy;
-    ASSERT_EQ(S_OK, ParkBuddy(main, buddy.object.Get()));
+    CountedObject buddy;
+    ASSERT_EQ(S_OK, ParkBuddy(main, buddy.Dispatch()));
     const Binding binding = GetParam();
     bool seenThere = true;
     OnOtherThread([&] {
         MainClass there(binding);
         seenThere = static_cast<bool>(ReadBuddy(there));
         // Parking there leaves this thread's slot alone.
-        Counted other;
-        EXPECT_EQ(S_OK, ParkBuddy(there, other.object.Get()));
+        CountedObject other;
+        EXPECT_EQ(S_OK, ParkBuddy(there, other.Dispatch()));
         EXPECT_EQ(S_OK, ParkBuddy(there, nullptr));
     });
     EXPECT_FALSE(seenThere);
-    EXPECT_TRUE(SameObject(buddy.object.Get(), ReadBuddy(main).Get()));
+    EXPECT_TRUE(SameObject(buddy.Dispatch(), ReadBuddy(main).Get()));
     EXPECT_EQ(S_OK, ParkBuddy(main, nullptr));
 }
 
 TEST_P(Services, BuddyReferenceIsGivenUpWhenReplacedOrEmptied) {
-    Counted first, second;
-    ASSERT_EQ(S_OK, ParkBuddy(main, first.object.Get()));
-    EXPECT_EQ(1, first.Others());
-    ASSERT_EQ(S_OK, ParkBuddy(main, second.object.Get()));
-    EXPECT_EQ(0, first.Others()) << "replaced: the first one is released";
-    EXPECT_EQ(1, second.Others());
-    ASSERT_EQ(S_OK, ParkBuddy(main, second.object.Get()));
-    EXPECT_EQ(1, second.Others()) << "parking the same object again keeps one reference";
+    CountedObject first, second;
+    ASSERT_EQ(S_OK, ParkBuddy(main, first.Dispatch()));
+    EXPECT_EQ(1, first.Held());
+    ASSERT_EQ(S_OK, ParkBuddy(main, second.Dispatch()));
+    EXPECT_EQ(0, first.Held()) << "replaced: the first one is released";
+    EXPECT_EQ(1, second.Held());
+    ASSERT_EQ(S_OK, ParkBuddy(main, second.Dispatch()));
+    EXPECT_EQ(1, second.Held()) << "parking the same object again keeps one reference";
     ASSERT_EQ(S_OK, ParkBuddy(main, nullptr));
-    EXPECT_EQ(0, second.Others()) << "emptied: released";
+    EXPECT_EQ(0, second.Held()) << "emptied: released";
     EXPECT_FALSE(ReadBuddy(main));
 
     // A slot still holding an object when its thread ends gives its reference up.
     const Binding binding = GetParam();
     OnOtherThread([&] {
         MainClass owner(binding);
-        ASSERT_EQ(S_OK, ParkBuddy(owner, first.object.Get()));
-        EXPECT_EQ(1, first.Others());
+        ASSERT_EQ(S_OK, ParkBuddy(owner, first.Dispatch()));
+        EXPECT_EQ(1, first.Held());
     });
-    EXPECT_EQ(0, first.Others());
-    EXPECT_EQ(0, first->Calls());
-    EXPECT_EQ(0, second->Calls());
+    EXPECT_EQ(0, first.Held());
+    EXPECT_EQ(0, first.Calls());
+    EXPECT_EQ(0, second.Calls());
 }
 
 TEST(BuddyFromScripts, OnlyAnObjectAssignmentIsOffered) {
     MainClass main(Binding::Late);
     MainClass other(Binding::Late);
-    Counted buddy, intruder;
+    CountedObject buddy, intruder;
     // VBScript's o.BuddyObjectGlobal = x (a value assignment) is not there.
-    Call plain = Invoke(main.Dispatch(), dispid::kBuddy, DISPATCH_PROPERTYPUT, {Obj(intruder.object.Get())}, {DISPID_PROPERTYPUT});
+    Call plain = Invoke(main.Dispatch(), dispid::kBuddy, DISPATCH_PROPERTYPUT, {Obj(intruder.Dispatch())}, {DISPID_PROPERTYPUT});
     EXPECT_EQ(DISP_E_MEMBERNOTFOUND, plain.hr);
-    EXPECT_EQ(0, intruder.Others());
+    EXPECT_EQ(0, intruder.Held());
     EXPECT_FALSE(ReadBuddy(other));
     // JScript assigns with put and putref together: the object assignment takes it.
-    Call jscript = Invoke(main.Dispatch(), dispid::kBuddy, DISPATCH_PROPERTYPUT | DISPATCH_PROPERTYPUTREF, {Obj(buddy.object.Get())},
+    Call jscript = Invoke(main.Dispatch(), dispid::kBuddy, DISPATCH_PROPERTYPUT | DISPATCH_PROPERTYPUTREF, {Obj(buddy.Dispatch())},
                           {DISPID_PROPERTYPUT});
     EXPECT_EQ(S_OK, jscript.hr);
-    EXPECT_EQ(1, buddy.Others());
-    EXPECT_TRUE(SameObject(buddy.object.Get(), ReadBuddy(other).Get()));
-    plain = Invoke(main.Dispatch(), dispid::kBuddy, DISPATCH_PROPERTYPUT, {Obj(intruder.object.Get())}, {DISPID_PROPERTYPUT});
+    EXPECT_EQ(1, buddy.Held());
+    EXPECT_TRUE(SameObject(buddy.Dispatch(), ReadBuddy(other).Get()));
+    plain = Invoke(main.Dispatch(), dispid::kBuddy, DISPATCH_PROPERTYPUT, {Obj(intruder.Dispatch())}, {DISPID_PROPERTYPUT});
     EXPECT_EQ(DISP_E_MEMBERNOTFOUND, plain.hr);
-    EXPECT_TRUE(SameObject(buddy.object.Get(), ReadBuddy(other).Get())) << "a refused put changes nothing";
-    EXPECT_EQ(0, intruder.Others());
+    EXPECT_TRUE(SameObject(buddy.Dispatch(), ReadBuddy(other).Get())) << "a refused put changes nothing";
+    EXPECT_EQ(0, intruder.Held());
     EXPECT_EQ(S_OK, ParkBuddy(main, nullptr));
-    EXPECT_EQ(0, buddy.Others());
+    EXPECT_EQ(0, buddy.Held());
 }
 
 // --- About ----------------------------------------------------------------------------------
@@ -629,7 +561,7 @@ TEST_P(Services, AboutNeedsNoReporterWhenNothingFails) {
 
 TEST_P(Services, AboutReportsTheLibrarysErrorAndReturnsZero) {
     RecordingLibrary library;
-    library.Raise(L"AppAboutQxel", MAKE_HRESULT(SEVERITY_ERROR, FACILITY_CONTROL, 1001), L"About failed");
+    library.Raise(L"AppAboutQxel", RuntimeError(1001), L"About failed");
     Outcome about = About(main);
     ASSERT_EQ(S_OK, about.status);
     EXPECT_EQ(0, V_I4(about.result.Get()));

@@ -37,7 +37,7 @@ struct Letting {
 bool g_keptReleasedUnderLoaderLock = false;
 
 // The client's object: it records its release down to its creator's reference.
-class Parked final : public reliability::CountedObject {
+class Parked final : public CountedObject {
 public:
     STDMETHODIMP_(ULONG) Release() override {
         const ULONG left = CountedObject::Release();

@@ -34,8 +34,10 @@
 
 #include "harness.h"
 #include "support/recording_library.h"
+#include "support/expected.h"
 
 using namespace reliability;
+using namespace testing_support;
 using testing_support::BoxWatcher;
 using testing_support::HaveDisplay;
 using testing_support::RecordingLibrary;
@@ -277,7 +279,7 @@ public:
         case VT_NULL: d_ += "Null"; V_VT(&v) = VT_NULL; return;
         case VT_ERROR: {
             static const SCODE kCodes[] = {DISP_E_PARAMNOTFOUND, DISP_E_PARAMNOTFOUND, E_FAIL, 0, S_FALSE,
-                                           static_cast<SCODE>(0x800A0006)};
+                                           kOverflow};
             V_VT(&v) = VT_ERROR;
             V_ERROR(&v) = r_.Pick(kCodes);
             d_ += "Error(" + Hex(static_cast<unsigned long>(V_ERROR(&v))) + ")";

@@ -17,6 +17,7 @@ namespace reliability {
 using rt::Bstr;
 using rt::ComPtr;
 using rt::Variant;
+using testing_support::CountedObject;
 
 // A count from the environment: the first of `names` that is set, else `fallback`.
 // Digits only, with optional '_' separators (1_000_000).
@@ -30,38 +31,6 @@ SIZE_T PrivateBytes();
 // Handles the process holds, counted in the system's handle table (Wine 8 answers
 // GetProcessHandleCount with 0). -1 when the table cannot be read.
 long HandleCount();
-
-// An object of the test's own: an IDispatch (or, with dispatchable = false, an IUnknown that
-// refuses IDispatch) that counts the references others hold on it and the calls it receives.
-// It is never deleted while the test runs (Leaked() stays readable); the creator's reference is
-// not counted.
-class CountedObject : public IDispatch {
-public:
-    explicit CountedObject(bool dispatchable = true) : dispatchable_(dispatchable) {}
-    virtual ~CountedObject() = default;
-    CountedObject(const CountedObject &) = delete;
-    CountedObject &operator=(const CountedObject &) = delete;
-
-    // References held by anyone but the creator.
-    long Held() const { return references_.load() - 1; }
-    // Calls of GetTypeInfo, GetIDsOfNames or Invoke it has received.
-    long Calls() const { return calls_.load(); }
-    IDispatch *Dispatch() { return this; }
-    IUnknown *Unknown() { return this; }
-
-    STDMETHODIMP QueryInterface(REFIID riid, void **object) override;
-    STDMETHODIMP_(ULONG) AddRef() override { return static_cast<ULONG>(++references_); }
-    STDMETHODIMP_(ULONG) Release() override { return static_cast<ULONG>(--references_); }
-    STDMETHODIMP GetTypeInfoCount(UINT *count) override;
-    STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo **info) override;
-    STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR *, UINT count, LCID, DISPID *ids) override;
-    STDMETHODIMP Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS *, VARIANT *result, EXCEPINFO *, UINT *) override;
-
-private:
-    bool dispatchable_;
-    std::atomic<long> references_{1};
-    std::atomic<long> calls_{0};
-};
 
 // One parameter of a member as the type library describes it.
 struct ParamInfo {

@@ -4,8 +4,10 @@
 #include <utility>
 
 #include "harness.h"
+#include "support/expected.h"
 
 using namespace reliability;
+using namespace testing_support;
 
 namespace {
 
@@ -171,7 +173,7 @@ TEST(HostileCalls, AMalformedDecimalIsATypeMismatch) {
                 if (m.params[p].type == VT_VARIANT) {
                     // The member takes the value as it is and refuses it itself.
                     EXPECT_EQ(DISP_E_EXCEPTION, answer.hr);
-                    EXPECT_EQ(MAKE_HRESULT(SEVERITY_ERROR, FACILITY_CONTROL, 13), answer.scode);
+                    EXPECT_EQ(RuntimeError(13), answer.scode);
                 } else {
                     EXPECT_EQ(DISP_E_TYPEMISMATCH, answer.hr);
                     EXPECT_EQ(0u, answer.argError);

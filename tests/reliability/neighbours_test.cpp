@@ -18,16 +18,13 @@
 #include "AtomTables10.h"
 #include "support/allocation_faults.h"
 #include "harness.h"
+#include "support/expected.h"
 #include "support/recording_library.h"
 
 using namespace reliability;
 using namespace testing_support;
 
 namespace {
-
-constexpr HRESULT kCantCreate = MAKE_HRESULT(SEVERITY_ERROR, FACILITY_CONTROL, 429);
-constexpr HRESULT kOverflow = MAKE_HRESULT(SEVERITY_ERROR, FACILITY_CONTROL, 6);
-constexpr HRESULT kObjectNotSet = MAKE_HRESULT(SEVERITY_ERROR, FACILITY_CONTROL, 91);
 
 const wchar_t *const kHandler = RecordingLibrary::kErrorHandler;
 const wchar_t *const kEnvironment = RecordingLibrary::kEnvironment;
@@ -39,14 +36,6 @@ using EntryPoint = HRESULT(WINAPI *)();
 
 EntryPoint Export(HMODULE module, const char *name) {
     return reinterpret_cast<EntryPoint>(reinterpret_cast<void *>(GetProcAddress(module, name)));
-}
-
-std::wstring ErrorInfoDescription() {
-    ComPtr<IErrorInfo> info;
-    if (GetErrorInfo(0, &info) != S_OK || !info) return {};
-    Bstr description;
-    info->GetDescription(description.Receive());
-    return std::wstring(description.View());
 }
 
 // The journal's entries: the kind and the fields of each line (the time left out).
@@ -367,7 +356,7 @@ TEST_F(Neighbours, TheErrorHandlerRegisteredToAFileThatIsGoneOrBroken) {
 
 TEST_F(Neighbours, TheLibraryRaisesErrors) {
     const std::pair<SCODE, const wchar_t *> errors[] = {
-        {MAKE_HRESULT(SEVERITY_ERROR, FACILITY_CONTROL, 5), L"Invalid procedure call or argument"},
+        {kInvalidCall, L"Invalid procedure call or argument"},
         {E_FAIL, L"Unspecified error"},
         {E_OUTOFMEMORY, L"Out of memory"},
         {DISP_E_TYPEMISMATCH, L"Type mismatch"},
@@ -431,9 +420,9 @@ TEST_F(Neighbours, TheLibraryAnswersOddly) {
         {"DISP_E_TYPEMISMATCH", Oddity::PlainFailure, DISP_E_TYPEMISMATCH, true},
         {"an empty exception", Oddity::EmptyException, S_OK, true},
         {"an exception with wCode only", Oddity::WCodeOnly, S_OK, true},
-        {"an exception filled in later", Oddity::DeferredFillIn, MAKE_HRESULT(SEVERITY_ERROR, FACILITY_CONTROL, 9), true},
+        {"an exception filled in later", Oddity::DeferredFillIn, RuntimeError(9), true},
         {"an exception filled in later around its source", Oddity::DeferredFillInKeepingSource,
-         MAKE_HRESULT(SEVERITY_ERROR, FACILITY_CONTROL, 9), true},
+         RuntimeError(9), true},
         {"the method unknown by name", Oddity::UnknownName, S_OK, true},
     };
     for (const Case &c : cases) {
@@ -464,7 +453,7 @@ TEST_F(Neighbours, TheLibraryAnswersOddly) {
                     EXPECT_EQ(L"Filled in later by RecordingLibrary", seen.description);
                 }
                 if (c.oddity == Oddity::WCodeOnly) {
-                    EXPECT_EQ(MAKE_HRESULT(SEVERITY_ERROR, FACILITY_CONTROL, 1000), seen.status);
+                    EXPECT_EQ(RuntimeError(1000), seen.status);
                 }
                 if (c.oddity == Oddity::PlainFailure && c.code == E_UNEXPECTED) {
                     EXPECT_EQ(c.code, seen.status);

@@ -23,13 +23,13 @@
 #include "harness.h"
 #include "support/allocation_faults.h"
 #include "support/recording_library.h"
+#include "support/expected.h"
 
 using namespace reliability;
 using namespace testing_support;
 
 namespace {
 
-constexpr HRESULT kOutOfMemory = MAKE_HRESULT(SEVERITY_ERROR, FACILITY_CONTROL, 7);
 const wchar_t *const kMain = L"AtomTables10.clsQxAtomTables10A";
 
 std::string g_case; // told if the process is taken down

@@ -20,6 +20,7 @@
 using namespace reliability;
 namespace dispid = testing_support::dispid;
 using testing_support::HaveDisplay;
+using testing_support::kResourceNotFound;
 
 namespace {
 
@@ -167,7 +168,7 @@ private:
         V_VT(&missingId) = VT_I4;
         V_I4(&missingId) = 100 + static_cast<LONG>(round_ % 2) * 23;
         Expect(Invoke(dispatch_.Get(), 0x68030003, DISPATCH_PROPERTYGET, {missingId}, out) ==
-                   MAKE_HRESULT(SEVERITY_ERROR, FACILITY_CONTROL, 326),
+                   kResourceNotFound,
                "GetProResStrings of a missing string");
         ComPtr<IDispatch> app;
         ++calls_;

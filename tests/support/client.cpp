@@ -233,4 +233,47 @@ void OnOtherThread(const std::function<void()> &body) {
     thread.join();
 }
 
+std::wstring ErrorInfoDescription() {
+    ComPtr<IErrorInfo> info;
+    if (GetErrorInfo(0, &info) != S_OK || !info) return {};
+    Bstr description;
+    info->GetDescription(description.Receive());
+    return std::wstring(description.View());
+}
+
+STDMETHODIMP CountedObject::QueryInterface(REFIID riid, void **object) {
+    if (!object) return E_POINTER;
+    if (riid == IID_IUnknown || (dispatchable_ && riid == IID_IDispatch)) {
+        *object = static_cast<IDispatch *>(this);
+        AddRef();
+        return S_OK;
+    }
+    *object = nullptr;
+    return E_NOINTERFACE;
+}
+
+STDMETHODIMP CountedObject::GetTypeInfoCount(UINT *count) {
+    ++calls_;
+    if (count) *count = 0;
+    return S_OK;
+}
+
+STDMETHODIMP CountedObject::GetTypeInfo(UINT, LCID, ITypeInfo **info) {
+    ++calls_;
+    if (info) *info = nullptr;
+    return DISP_E_BADINDEX;
+}
+
+STDMETHODIMP CountedObject::GetIDsOfNames(REFIID, LPOLESTR *, UINT count, LCID, DISPID *ids) {
+    ++calls_;
+    for (UINT i = 0; ids && i < count; ++i) ids[i] = DISPID_UNKNOWN;
+    return DISP_E_UNKNOWNNAME;
+}
+
+STDMETHODIMP CountedObject::Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS *, VARIANT *result, EXCEPINFO *, UINT *) {
+    ++calls_;
+    if (result) VariantInit(result);
+    return DISP_E_MEMBERNOTFOUND;
+}
+
 } // namespace testing_support

@@ -3,6 +3,7 @@
 // and a watcher that sees and dismisses message boxes.
 #pragma once
 
+#include <atomic>
 #include <string>
 #include <vector>
 
@@ -141,6 +142,41 @@ private:
 
 // COM identity: both pointers name the same object (compared through IUnknown).
 bool SameObject(IUnknown *a, IUnknown *b);
+
+// The description of the error information left on the calling thread (empty when there is none).
+std::wstring ErrorInfoDescription();
+
+// An object of the test's own: an IDispatch (or, with dispatchable = false, an IUnknown that
+// refuses IDispatch) that counts the references others hold on it and the calls it receives.
+// It is never deleted while the test runs (Leaked() stays readable); the creator's reference is
+// not counted.
+class CountedObject : public IDispatch {
+public:
+    explicit CountedObject(bool dispatchable = true) : dispatchable_(dispatchable) {}
+    virtual ~CountedObject() = default;
+    CountedObject(const CountedObject &) = delete;
+    CountedObject &operator=(const CountedObject &) = delete;
+
+    // References held by anyone but the creator.
+    long Held() const { return references_.load() - 1; }
+    // Calls of GetTypeInfo, GetIDsOfNames or Invoke it has received.
+    long Calls() const { return calls_.load(); }
+    IDispatch *Dispatch() { return this; }
+    IUnknown *Unknown() { return this; }
+
+    STDMETHODIMP QueryInterface(REFIID riid, void **object) override;
+    STDMETHODIMP_(ULONG) AddRef() override { return static_cast<ULONG>(++references_); }
+    STDMETHODIMP_(ULONG) Release() override { return static_cast<ULONG>(--references_); }
+    STDMETHODIMP GetTypeInfoCount(UINT *count) override;
+    STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo **info) override;
+    STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR *, UINT count, LCID, DISPID *ids) override;
+    STDMETHODIMP Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS *, VARIANT *result, EXCEPINFO *, UINT *) override;
+
+private:
+    bool dispatchable_;
+    std::atomic<long> references_{1};
+    std::atomic<long> calls_{0};
+};
 
 // Runs body on a new thread in a single-threaded apartment of its own and waits for it to end.
 void OnOtherThread(const std::function<void()> &body);

@@ -12,6 +12,7 @@ constexpr HRESULT RuntimeError(unsigned short number) { return MAKE_HRESULT(SEVE
 
 inline constexpr HRESULT kInvalidCall = RuntimeError(5);
 inline constexpr HRESULT kOverflow = RuntimeError(6);
+inline constexpr HRESULT kOutOfMemory = RuntimeError(7);
 inline constexpr HRESULT kObjectNotSet = RuntimeError(91);
 inline constexpr HRESULT kResourceNotFound = RuntimeError(326);
 inline constexpr HRESULT kCantCreate = RuntimeError(429);
@@ -29,7 +30,8 @@ inline constexpr DISPID kFindAtom = 0x6003000A;
 inline constexpr DISPID kGetAtomName = 0x6003000B;
 } // namespace dispid
 
-// The over-long name box's prompt (string 121).
+// The over-long name box's prompt (string 121) and title (string 122, quotes and all).
 inline constexpr wchar_t kLengthPrompt[] = L"Length of this atom should not exceed 255.";
+inline constexpr wchar_t kLengthTitle[] = L"\"Invalid Length...\"";
 
 } // namespace testing_support

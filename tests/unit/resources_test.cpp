@@ -214,7 +214,7 @@ TEST(Strings, TheMessageTable) {
     ASSERT_EQ(S_OK, rt::resources::LoadString(self, 121, text.Receive()));
     EXPECT_EQ(kLengthPrompt, text.View());
     ASSERT_EQ(S_OK, rt::resources::LoadString(self, 122, text.Receive()));
-    EXPECT_EQ(L"\"Invalid Length...\"", text.View());
+    EXPECT_EQ(kLengthTitle, text.View());
     for (long id = 101; id <= 120; ++id) {
         ASSERT_EQ(S_OK, rt::resources::LoadString(self, id, text.Receive()));
         EXPECT_EQ(L"-", text.View()) << id;

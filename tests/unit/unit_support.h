@@ -19,6 +19,7 @@ using testing_support::kCantCreate;
 using testing_support::kEntryPointNotFound;
 using testing_support::kInvalidCall;
 using testing_support::kLengthPrompt;
+using testing_support::kLengthTitle;
 using testing_support::kOverflow;
 using testing_support::kResourceNotFound;
 namespace dispid = testing_support::dispid;

@@ -43,14 +43,6 @@ set(LIBRARY_VERSION "${CMAKE_MATCH_1}.${CMAKE_MATCH_2}.${CMAKE_MATCH_3}.${CMAKE_
 read_idl(${SOURCE_DIR}/server/AtomTables10.idl component)
 read_idl(${SOURCE_DIR}/bedrock/QxBedrock10.idl library)
 
-function(xml_escape text out)
-  string(REPLACE "&" "&amp;" text "${text}")
-  string(REPLACE "<" "&lt;" text "${text}")
-  string(REPLACE ">" "&gt;" text "${text}")
-  string(REPLACE "\"" "&quot;" text "${text}")
-  set(${out} "${text}" PARENT_SCOPE)
-endfunction()
-
 # Writes the assembly manifest of one DLL: its creatable classes under the ProgIDs registration
 # gives them (<library>.<class>, apartment-threaded), its type library, and the marshalling of its
 # interfaces by the automation marshaller, as registering the type library arranges.

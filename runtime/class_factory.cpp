@@ -2,33 +2,15 @@
 
 #include "errors.h"
 #include "objects.h"
+#include "single_interface.h"
 
 namespace rt {
 namespace {
 
 // A factory counts as a live object, so the module stays loaded while a client holds one.
-class ClassFactory final : public IClassFactory {
+class ClassFactory final : public SingleInterface<IClassFactory> {
 public:
     explicit ClassFactory(Creator create) : create_(create) { objects::Added(); }
-    ClassFactory(const ClassFactory &) = delete;
-    ClassFactory &operator=(const ClassFactory &) = delete;
-
-    STDMETHODIMP QueryInterface(REFIID riid, void **object) override {
-        if (!object) return E_POINTER;
-        if (riid == IID_IUnknown || riid == IID_IClassFactory) {
-            *object = static_cast<IClassFactory *>(this);
-            AddRef();
-            return S_OK;
-        }
-        *object = nullptr;
-        return E_NOINTERFACE;
-    }
-    STDMETHODIMP_(ULONG) AddRef() override { return static_cast<ULONG>(InterlockedIncrement(&references_)); }
-    STDMETHODIMP_(ULONG) Release() override {
-        const LONG left = InterlockedDecrement(&references_);
-        if (left == 0) delete this;
-        return static_cast<ULONG>(left);
-    }
 
     STDMETHODIMP CreateInstance(IUnknown *outer, REFIID riid, void **object) override {
         return Guarded<Plumbing>([&] {
@@ -49,10 +31,9 @@ public:
     }
 
 private:
-    ~ClassFactory() { objects::Removed(); }
+    ~ClassFactory() override { objects::Removed(); }
 
     Creator create_;
-    LONG volatile references_ = 1;
 };
 
 } // namespace

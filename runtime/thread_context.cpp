@@ -6,6 +6,7 @@
 
 #include "app_object.h"
 #include "errors.h"
+#include "single_interface.h"
 #include "thread_slot.h"
 
 namespace rt {
@@ -19,30 +20,11 @@ ThreadSlot<ContextTag> &ContextSlot() { return g_contextSlot; }
 // The initialize spy of one context: it tells the context when the thread's apartment ends. It is
 // an object of its own (COM keeps a reference until it is revoked, or until the thread ends), and
 // forgets the context when the context goes.
-class ThreadContext::ApartmentWatch final : public IInitializeSpy {
+class ThreadContext::ApartmentWatch final : public SingleInterface<IInitializeSpy> {
 public:
     explicit ApartmentWatch(ThreadContext *context) : context_(context) {}
-    ApartmentWatch(const ApartmentWatch &) = delete;
-    ApartmentWatch &operator=(const ApartmentWatch &) = delete;
 
     void Forget() { context_ = nullptr; }
-
-    STDMETHODIMP QueryInterface(REFIID riid, void **object) override {
-        if (!object) return E_POINTER;
-        if (riid == IID_IUnknown || riid == IID_IInitializeSpy) {
-            *object = static_cast<IInitializeSpy *>(this);
-            AddRef();
-            return S_OK;
-        }
-        *object = nullptr;
-        return E_NOINTERFACE;
-    }
-    STDMETHODIMP_(ULONG) AddRef() override { return static_cast<ULONG>(InterlockedIncrement(&references_)); }
-    STDMETHODIMP_(ULONG) Release() override {
-        const LONG left = InterlockedDecrement(&references_);
-        if (left == 0) delete this;
-        return static_cast<ULONG>(left);
-    }
 
     STDMETHODIMP PreInitialize(DWORD, DWORD) override { return S_OK; }
     STDMETHODIMP PostInitialize(HRESULT result, DWORD, DWORD) override { return result; }
@@ -58,9 +40,7 @@ public:
     STDMETHODIMP PostUninitialize(DWORD) override { return S_OK; }
 
 private:
-    ~ApartmentWatch() = default;
     ThreadContext *context_;
-    LONG volatile references_ = 1;
 };
 
 ThreadContext &ThreadContext::Current() {

@@ -13,12 +13,20 @@ bash "$root/scripts/setup.sh"
 bash "$root/scripts/setup-x86-lane.sh"
 bash "$root/scripts/build.sh" "${lanes[@]}"
 
+# Where 32-bit code runs through the emulator, qemu-user now and then faults inside Wine's own code
+# (seen: an illegal instruction reported in oleaut32 with eight threads at once). There a test that fails is
+# run a second time; its first failure stays in the log. Natively, a failure is final.
+how32=$(bash "$root/tools/wine/enter-i386.sh" --how)
+
 status=0
 for lane in "${lanes[@]}"; do
   echo "=== $lane lane ==="
   start=$(date +%s)
   # CTEST_ARGS is a list of ctest arguments, split at spaces.
   read -r -a ctest_args <<<"${CTEST_ARGS:-}"
+  if [ "$lane" != x64 ] && [ "$how32" = emulated ]; then
+    ctest_args+=(--repeat until-pass:2)
+  fi
   if ! xvfb-run -a ctest --test-dir "$root/build/$lane" --output-on-failure "${ctest_args[@]}"; then
     status=1
   fi

@@ -645,20 +645,28 @@ DispatchInterface::DispatchInterface(REFIID iid, REFCLSID clsid, int typelibInde
 
 DispatchInterface::~DispatchInterface() { delete description_.load(); }
 
+// Threads that make their first call at once read the type library one after the other, and the
+// later ones take the first one's description. Loading the same type library in several threads at
+// once, with the copies of all but one released again straight away, is more than the automation
+// library's cache of loaded libraries stands up to: under Wine a release freed a library another
+// thread had just found in that cache, and the process crashed.
 HRESULT DispatchInterface::ReadTypeLibrary(const Description *&out) const {
-    std::unique_ptr<Description> read;
-    HRESULT hr = Guarded<Plumbing>([&] {
-        read = std::make_unique<Description>();
-        return ReadDescription(iid_, clsid_, typelibIndex_, *read);
-    });
-    if (FAILED(hr)) return hr;
-    const Description *expected = nullptr;
-    if (description_.compare_exchange_strong(expected, read.get(), std::memory_order_acq_rel)) {
-        out = read.release();
-    } else {
-        out = expected; // another thread's reading came first
+    AcquireSRWLockExclusive(&reading_);
+    HRESULT hr = S_OK;
+    out = description_.load(std::memory_order_acquire);
+    if (!out) {
+        std::unique_ptr<Description> read;
+        hr = Guarded<Plumbing>([&] {
+            read = std::make_unique<Description>();
+            return ReadDescription(iid_, clsid_, typelibIndex_, *read);
+        });
+        if (SUCCEEDED(hr)) {
+            out = read.release();
+            description_.store(out, std::memory_order_release);
+        }
     }
-    return S_OK;
+    ReleaseSRWLockExclusive(&reading_);
+    return hr;
 }
 
 HRESULT DispatchInterface::GetClassInfo(ITypeInfo **info) const {

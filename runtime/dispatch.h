@@ -82,8 +82,10 @@ private:
     IID iid_;
     CLSID clsid_;
     int typelibIndex_;
-    // Published once a reading has succeeded; readings that race each other keep the first.
+    // Published once a reading has succeeded.
     mutable std::atomic<const Description *> description_{nullptr};
+    // Readings take turns (see ReadTypeLibrary).
+    mutable SRWLOCK reading_ = SRWLOCK_INIT;
 };
 
 // Converts a caller's value (references followed) to `type` as the automation library does, except

@@ -112,7 +112,7 @@ End Sub
 
 ' The names added since the earlier census (a dictionary from ReadSnapshot) and the names gone from it.
 Sub ReportChanges(earlier, path)
-    Dim present, i, keys, addedAtoms, addedNames, addedShapes, goneAtoms, goneNames, goneShapes, added, gone, groups
+    Dim present, i, keys, addedAtoms, addedNames, addedShapes, goneAtoms, goneNames, goneShapes, added, gone
     Set present = CreateObject("Scripting.Dictionary")
     present.CompareMode = vbTextCompare
     For i = 0 To count - 1
@@ -142,20 +142,19 @@ Sub ReportChanges(earlier, path)
 
     WScript.Echo "Since " & path & ": " & Plural(added, "name") & " added, " & gone & " gone."
     WarnIfFull
-    If added > 0 Then
-        Set groups = New GroupList
-        groups.Build addedAtoms, addedNames, addedShapes, added
-        WScript.Echo ""
-        WScript.Echo "Added, " & Plural(groups.Count, "group") & ", largest first:"
-        groups.Show showAll, top, False
-    End If
-    If gone > 0 Then
-        Set groups = New GroupList
-        groups.Build goneAtoms, goneNames, goneShapes, gone
-        WScript.Echo ""
-        WScript.Echo "Gone, " & Plural(groups.Count, "group") & ", largest first:"
-        groups.Show showAll, top, False
-    End If
+    ShowChanged "Added", addedAtoms, addedNames, addedShapes, added
+    ShowChanged "Gone", goneAtoms, goneNames, goneShapes, gone
+End Sub
+
+' One side of the changes (added or gone), in groups, when there is any.
+Sub ShowChanged(title, atomList, nameList, shapeList, n)
+    Dim groups
+    If n = 0 Then Exit Sub
+    Set groups = New GroupList
+    groups.Build atomList, nameList, shapeList, n
+    WScript.Echo ""
+    WScript.Echo title & ", " & Plural(groups.Count, "group") & ", largest first:"
+    groups.Show showAll, top, False
 End Sub
 
 ' --- Groups of names. ----------------------------------------------------------------------------

@@ -9,14 +9,12 @@
 // common library; the run after must answer exactly as the first; and the component's heap blocks,
 // the client's object and DllCanUnloadNow must come back. It prints cases and sites per family.
 //
-// ATOMTABLES_OOM_FRESH_SAMPLE=k: a seeded sample of k first-use-of-the-module cases only;
 // ATOMTABLES_OOM_ONLY=text: only the cases so named; ATOMTABLES_OOM_FIRST=n: sweeps start at n.
 #include <algorithm>
 #include <climits>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
-#include <random>
 #include <set>
 
 #include "AtomTables10.h"
@@ -501,23 +499,7 @@ TEST_F(OutOfMemory, FirstUseOfTheModule) {
             run.Do([&] { return app ? ThroughDispatch(app.Get(), Member(appMembers_, L"Title"), Path::Invoke, {}) : Plumbing(E_POINTER); }) &&
             run.Do([&] { return Plumbing(TryCreate(L"AtomTables10.clsQxAmtsAtomsA", atoms)); });
     };
-    const long sample = EnvCount({L"ATOMTABLES_OOM_FRESH_SAMPLE"}, 0);
-    if (sample <= 0) {
-        Sweep("fresh module", "created and called", steps, loaded);
-    } else if (Selected("fresh module")) {
-        // A fixed, seeded sample: one run's allocations counted, then k of them failed in turn.
-        long total = 0;
-        loaded([&](RecordingLibrary &library) {
-            faults::Arm(LONG_MAX);
-            RunAll(library, steps);
-            total = faults::Counted();
-        });
-        std::mt19937 random(20261215);
-        std::set<long> chosen{1, total};
-        while (static_cast<long>(chosen.size()) < std::min(sample, total)) chosen.insert(1 + static_cast<long>(random() % total));
-        for (long n : chosen) Once("fresh module", "created and called", steps, loaded, n);
-        std::printf("out-of-memory: fresh module: a seeded sample of %zu of %ld allocations\n", chosen.size(), total);
-    }
+    Sweep("fresh module", "created and called", steps, loaded);
     main_ = Create(kMain);
 }
 

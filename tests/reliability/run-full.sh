@@ -10,8 +10,7 @@
 #   - the soak:    SOAK_CALLS mixed calls (default 10 000 000) after its warm-up;
 #   - the threads: THREADS apartment threads (default 8) of THREAD_ROUNDS rounds (default 100 000);
 #   - the out-of-memory sweep: every allocation of every case failed in turn, the first use of the
-#     module in every case of its own (CI runs a seeded sample of those on x86); --oom-only runs
-#     just this;
+#     module in every case of its own (as in CI); --oom-only runs just this;
 # and then, with WINEDEBUG=warn+heap (Wine checks every pointer handed back to a heap, fills freed
 # blocks and the slack behind each block with patterns, and complains on stderr), the same three at
 # HEAP_FUZZ_CASES (default 100 000), HEAP_SOAK_CALLS (default 1 000 000) and HEAP_THREAD_ROUNDS

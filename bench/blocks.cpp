@@ -41,16 +41,13 @@ ULONG_PTR VtableOffset(IDispatch *object, DISPID id) {
     HREFTYPE other = 0;
     if (FAILED(info->GetRefTypeOfImplType(-1, &other)) || FAILED(info->GetRefTypeInfo(other, &vtable)))
         vtable = info;
-    TYPEATTR *attr = nullptr;
-    if (FAILED(vtable->GetTypeAttr(&attr))) return 0;
-    const WORD count = attr->cFuncs;
-    vtable->ReleaseTypeAttr(attr);
+    rt::TypeAttr attr;
+    if (FAILED(attr.Read(vtable.Get()))) return 0;
     ULONG_PTR offset = 0;
-    for (WORD i = 0; i < count && !offset; ++i) {
-        FUNCDESC *desc = nullptr;
-        if (FAILED(vtable->GetFuncDesc(i, &desc))) continue;
-        if (desc->memid == id && desc->invkind == INVOKE_FUNC) offset = static_cast<ULONG_PTR>(desc->oVft);
-        vtable->ReleaseFuncDesc(desc);
+    for (WORD i = 0; i < attr->cFuncs && !offset; ++i) {
+        rt::FuncDesc desc;
+        if (SUCCEEDED(desc.Read(vtable.Get(), i)) && desc->memid == id && desc->invkind == INVOKE_FUNC)
+            offset = static_cast<ULONG_PTR>(desc->oVft);
     }
     return offset;
 }

@@ -141,56 +141,47 @@ private:
     void *data_ = nullptr;
 };
 
-// The attributes of a type description, given back to it when they go.
-class TypeAttr {
-public:
-    TypeAttr() = default;
-    TypeAttr(const TypeAttr &) = delete;
-    TypeAttr &operator=(const TypeAttr &) = delete;
-    ~TypeAttr() { Reset(); }
+// What a type description hands out (its attributes, one function's or one variable's
+// description), given back to it when the owner goes.
+namespace type_description {
+inline HRESULT Get(ITypeInfo *info, TYPEATTR **out) { return info->GetTypeAttr(out); }
+inline HRESULT Get(ITypeInfo *info, UINT index, FUNCDESC **out) { return info->GetFuncDesc(index, out); }
+inline HRESULT Get(ITypeInfo *info, UINT index, VARDESC **out) { return info->GetVarDesc(index, out); }
+inline void GiveBack(ITypeInfo *info, TYPEATTR *held) { info->ReleaseTypeAttr(held); }
+inline void GiveBack(ITypeInfo *info, FUNCDESC *held) { info->ReleaseFuncDesc(held); }
+inline void GiveBack(ITypeInfo *info, VARDESC *held) { info->ReleaseVarDesc(held); }
+} // namespace type_description
 
-    HRESULT Read(ITypeInfo *info) {
+template <class T>
+class TypeDescription {
+public:
+    TypeDescription() = default;
+    TypeDescription(const TypeDescription &) = delete;
+    TypeDescription &operator=(const TypeDescription &) = delete;
+    ~TypeDescription() { Reset(); }
+
+    // Reads it from `info` (with the function's or variable's index where there is one).
+    template <class... Index>
+    HRESULT Read(ITypeInfo *info, Index... index) {
         Reset();
-        HRESULT hr = info->GetTypeAttr(&attr_);
+        HRESULT hr = type_description::Get(info, static_cast<UINT>(index)..., &held_);
         if (SUCCEEDED(hr)) info_ = info;
-        else attr_ = nullptr;
+        else held_ = nullptr;
         return hr;
     }
-    const TYPEATTR *operator->() const { return attr_; }
+    const T *operator->() const { return held_; }
 
 private:
     void Reset() {
-        if (attr_) info_->ReleaseTypeAttr(attr_);
-        attr_ = nullptr;
+        if (held_) type_description::GiveBack(info_.Get(), held_);
+        held_ = nullptr;
     }
     ComPtr<ITypeInfo> info_;
-    TYPEATTR *attr_ = nullptr;
+    T *held_ = nullptr;
 };
 
-// One function's description, given back to its type description when it goes.
-class FuncDesc {
-public:
-    FuncDesc() = default;
-    FuncDesc(const FuncDesc &) = delete;
-    FuncDesc &operator=(const FuncDesc &) = delete;
-    ~FuncDesc() { Reset(); }
-
-    HRESULT Read(ITypeInfo *info, UINT index) {
-        Reset();
-        HRESULT hr = info->GetFuncDesc(index, &desc_);
-        if (SUCCEEDED(hr)) info_ = info;
-        else desc_ = nullptr;
-        return hr;
-    }
-    const FUNCDESC *operator->() const { return desc_; }
-
-private:
-    void Reset() {
-        if (desc_) info_->ReleaseFuncDesc(desc_);
-        desc_ = nullptr;
-    }
-    ComPtr<ITypeInfo> info_;
-    FUNCDESC *desc_ = nullptr;
-};
+using TypeAttr = TypeDescription<TYPEATTR>;
+using FuncDesc = TypeDescription<FUNCDESC>;
+using VarDesc = TypeDescription<VARDESC>;
 
 } // namespace rt

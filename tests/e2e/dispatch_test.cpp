@@ -48,10 +48,9 @@ TEST_F(Dispatch, TypeInfoDescribesTheDefaultInterface) {
     EXPECT_EQ(1u, count);
     ComPtr<ITypeInfo> info;
     ASSERT_EQ(S_OK, main->GetTypeInfo(0, 0, &info));
-    TYPEATTR *attr = nullptr;
-    ASSERT_EQ(S_OK, info->GetTypeAttr(&attr));
+    rt::TypeAttr attr;
+    ASSERT_EQ(S_OK, attr.Read(info.Get()));
     EXPECT_EQ(IID__clsQxAtomTables10A, attr->guid);
-    info->ReleaseTypeAttr(attr);
     EXPECT_EQ(DISP_E_BADINDEX, main->GetTypeInfo(1, 0, &info));
 }
 

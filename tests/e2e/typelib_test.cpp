@@ -30,12 +30,9 @@ struct TypeLib : ::testing::Test {
     ComPtr<ITypeLib> library;
 };
 
-struct Attr {
-    explicit Attr(ITypeInfo *info) : info_(info) { EXPECT_EQ(S_OK, info->GetTypeAttr(&attr)); }
-    ~Attr() { info_->ReleaseTypeAttr(attr); }
-    TYPEATTR *operator->() const { return attr; }
-    ITypeInfo *info_;
-    TYPEATTR *attr = nullptr;
+// The attributes of a type description (the test fails when they cannot be read).
+struct Attr : rt::TypeAttr {
+    explicit Attr(ITypeInfo *info) { EXPECT_EQ(S_OK, Read(info)); }
 };
 
 // The vtable face of a dual interface.
@@ -203,8 +200,8 @@ TEST_F(TypeLib, MainInterfaceMembersInOrder) {
     for (WORD i = 0; i < attr->cFuncs; ++i) {
         const ExpectedMember &m = expected[i];
         SCOPED_TRACE(std::string(m.name, m.name + wcslen(m.name)));
-        FUNCDESC *desc = nullptr;
-        ASSERT_EQ(S_OK, face->GetFuncDesc(i, &desc));
+        rt::FuncDesc desc;
+        ASSERT_EQ(S_OK, desc.Read(face.Get(), i));
         EXPECT_EQ(m.id, desc->memid);
         EXPECT_EQ(m.kind, desc->invkind);
         EXPECT_EQ(m.name, Name(face.Get(), desc->memid));
@@ -224,14 +221,13 @@ TEST_F(TypeLib, MainInterfaceMembersInOrder) {
             EXPECT_EQ(PARAMFLAG_FOUT | PARAMFLAG_FRETVAL, r.paramdesc.wParamFlags);
             EXPECT_EQ(kByRef | m.result, Flatten(face.Get(), r.tdesc));
         }
-        face->ReleaseFuncDesc(desc);
     }
 }
 
 TEST_F(TypeLib, PictureResultIsTheAutomationPictureInterface) {
     ComPtr<ITypeInfo> face = VtableFace(Info(IID__clsQxAtomTables10A).Get());
-    FUNCDESC *desc = nullptr;
-    ASSERT_EQ(S_OK, face->GetFuncDesc(2, &desc));
+    rt::FuncDesc desc;
+    ASSERT_EQ(S_OK, desc.Read(face.Get(), 2));
     const TYPEDESC &result = desc->lprgelemdescParam[2].tdesc;
     ASSERT_EQ(VT_PTR, result.vt);
     ASSERT_EQ(VT_PTR, result.lptdesc->vt);
@@ -265,21 +261,19 @@ TEST_F(TypeLib, PictureResultIsTheAutomationPictureInterface) {
     Attr kindsAttr(kinds.Get());
     EXPECT_EQ(TKIND_ENUM, kindsAttr->typekind);
     EXPECT_EQ(3, kindsAttr->cVars);
-    face->ReleaseFuncDesc(desc);
 }
 
 TEST_F(TypeLib, AtomsClassHasTestAOnly) {
     ComPtr<ITypeInfo> face = VtableFace(Info(IID__clsQxAmtsAtomsA).Get());
     Attr attr(face.Get());
     ASSERT_EQ(1, attr->cFuncs);
-    FUNCDESC *desc = nullptr;
-    ASSERT_EQ(S_OK, face->GetFuncDesc(0, &desc));
+    rt::FuncDesc desc;
+    ASSERT_EQ(S_OK, desc.Read(face.Get(), 0));
     EXPECT_EQ(0x60030001, desc->memid);
     EXPECT_EQ(INVOKE_FUNC, desc->invkind);
     EXPECT_EQ(L"TestA", Name(face.Get(), desc->memid));
     ASSERT_EQ(1, desc->cParams);
     EXPECT_EQ(PARAMFLAG_FOUT | PARAMFLAG_FRETVAL, desc->lprgelemdescParam[0].paramdesc.wParamFlags);
-    face->ReleaseFuncDesc(desc);
     for (const IID *iid : {&IID__clsQxAmtsAtomA, &IID__clsQxAmtsGeneralA, &IID__clsQxAmtsAdvancedA}) {
         ComPtr<ITypeInfo> empty = VtableFace(Info(*iid).Get());
         Attr emptyAttr(empty.Get());

@@ -106,10 +106,9 @@ std::vector<Coclass> Coclasses() {
         library->GetTypeInfo(i, &info);
         Bstr name;
         info->GetDocumentation(MEMBERID_NIL, name.Receive(), nullptr, nullptr, nullptr);
-        TYPEATTR *attr = nullptr;
-        info->GetTypeAttr(&attr);
+        rt::TypeAttr attr;
+        if (FAILED(attr.Read(info.Get()))) continue;
         Coclass c{std::wstring(name.View()), attr->guid, (attr->wTypeFlags & TYPEFLAG_FCANCREATE) != 0, {}};
-        info->ReleaseTypeAttr(attr);
         HREFTYPE ref = 0;
         ComPtr<ITypeInfo> interfaceInfo;
         Bstr interfaceName;

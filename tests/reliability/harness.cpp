@@ -110,9 +110,9 @@ void Describe(ITypeInfo *context, const TYPEDESC &desc, ParamInfo &param) {
     VARTYPE vt = t->vt;
     if (vt == VT_USERDEFINED) {
         ComPtr<ITypeInfo> ref;
-        TYPEATTR *attr = nullptr;
+        rt::TypeAttr attr;
         vt = VT_EMPTY;
-        if (SUCCEEDED(context->GetRefTypeInfo(t->hreftype, &ref)) && SUCCEEDED(ref->GetTypeAttr(&attr))) {
+        if (SUCCEEDED(context->GetRefTypeInfo(t->hreftype, &ref)) && SUCCEEDED(attr.Read(ref.Get()))) {
             if (attr->typekind == TKIND_ENUM) {
                 vt = VT_I4;
             } else if (attr->typekind == TKIND_DISPATCH || attr->typekind == TKIND_INTERFACE) {
@@ -125,7 +125,6 @@ void Describe(ITypeInfo *context, const TYPEDESC &desc, ParamInfo &param) {
                 vt = inner.type;
                 pointers += inner.byRef ? 1 : 0;
             }
-            ref->ReleaseTypeAttr(attr);
         }
     } else if (vt == VT_DISPATCH || vt == VT_UNKNOWN) {
         --pointers;
@@ -136,13 +135,11 @@ void Describe(ITypeInfo *context, const TYPEDESC &desc, ParamInfo &param) {
 
 std::vector<MemberInfo> ReadMembers(ITypeInfo *info) {
     std::vector<MemberInfo> members;
-    TYPEATTR *attr = nullptr;
-    if (FAILED(info->GetTypeAttr(&attr))) return members;
-    const WORD count = attr->cFuncs;
-    info->ReleaseTypeAttr(attr);
-    for (WORD i = 0; i < count; ++i) {
-        FUNCDESC *desc = nullptr;
-        if (FAILED(info->GetFuncDesc(i, &desc))) continue;
+    rt::TypeAttr attr;
+    if (FAILED(attr.Read(info))) return members;
+    for (WORD i = 0; i < attr->cFuncs; ++i) {
+        rt::FuncDesc desc;
+        if (FAILED(desc.Read(info, i))) continue;
         MemberInfo member;
         member.id = desc->memid;
         member.kind = desc->invkind;
@@ -161,7 +158,6 @@ std::vector<MemberInfo> ReadMembers(ITypeInfo *info) {
             param.optional = (elem.paramdesc.wParamFlags & PARAMFLAG_FOPT) != 0;
             member.params.push_back(param);
         }
-        info->ReleaseFuncDesc(desc);
         members.push_back(std::move(member));
     }
     return members;
@@ -179,13 +175,12 @@ std::vector<ClassInfo> ReadClasses() {
         if (FAILED(library->GetTypeInfoType(i, &kind)) || kind != TKIND_COCLASS) continue;
         ComPtr<ITypeInfo> coclass;
         if (FAILED(library->GetTypeInfo(i, &coclass))) continue;
-        TYPEATTR *attr = nullptr;
-        if (FAILED(coclass->GetTypeAttr(&attr))) continue;
+        rt::TypeAttr attr;
+        if (FAILED(attr.Read(coclass.Get()))) continue;
         ClassInfo info;
         info.clsid = attr->guid;
         info.creatable = (attr->wTypeFlags & TYPEFLAG_FCANCREATE) != 0;
         const WORD interfaces = attr->cImplTypes;
-        coclass->ReleaseTypeAttr(attr);
         Bstr name;
         if (SUCCEEDED(coclass->GetDocumentation(MEMBERID_NIL, name.Receive(), nullptr, nullptr, nullptr)))
             info.name = name.View();
@@ -202,15 +197,12 @@ std::vector<ClassInfo> ReadClasses() {
             if (FAILED(coclass->GetRefTypeOfImplType(k, &ref)) || FAILED(coclass->GetRefTypeInfo(ref, &face))) continue;
             // A dual interface is listed as its dispinterface; its vtable face holds the members
             // without those of IDispatch.
-            TYPEATTR *faceAttr = nullptr;
-            if (SUCCEEDED(face->GetTypeAttr(&faceAttr))) {
+            rt::TypeAttr faceAttr;
+            if (SUCCEEDED(faceAttr.Read(face.Get()))) {
                 for (WORD f = 0; f < faceAttr->cFuncs; ++f) {
-                    FUNCDESC *desc = nullptr;
-                    if (FAILED(face->GetFuncDesc(f, &desc))) continue;
-                    info.dispatchIds.push_back(desc->memid);
-                    face->ReleaseFuncDesc(desc);
+                    rt::FuncDesc desc;
+                    if (SUCCEEDED(desc.Read(face.Get(), f))) info.dispatchIds.push_back(desc->memid);
                 }
-                face->ReleaseTypeAttr(faceAttr);
             }
             ComPtr<ITypeInfo> vtable;
             HREFTYPE other = 0;

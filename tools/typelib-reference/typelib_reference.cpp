@@ -44,45 +44,11 @@ void Check(HRESULT hr, const wchar_t *what) {
     if (FAILED(hr)) throw Failed(what, hr);
 }
 
-// A function description, released with its type info.
-class FuncDesc {
-public:
-    FuncDesc(ITypeInfo *info, UINT index) : info_(info) { Check(info->GetFuncDesc(index, &desc_), L"GetFuncDesc"); }
-    FuncDesc(const FuncDesc &) = delete;
-    FuncDesc &operator=(const FuncDesc &) = delete;
-    ~FuncDesc() { info_->ReleaseFuncDesc(desc_); }
-    const FUNCDESC *operator->() const { return desc_; }
-
-private:
-    ITypeInfo *info_;
-    FUNCDESC *desc_ = nullptr;
-};
-
-class VarDesc {
-public:
-    VarDesc(ITypeInfo *info, UINT index) : info_(info) { Check(info->GetVarDesc(index, &desc_), L"GetVarDesc"); }
-    VarDesc(const VarDesc &) = delete;
-    VarDesc &operator=(const VarDesc &) = delete;
-    ~VarDesc() { info_->ReleaseVarDesc(desc_); }
-    const VARDESC *operator->() const { return desc_; }
-
-private:
-    ITypeInfo *info_;
-    VARDESC *desc_ = nullptr;
-};
-
-class TypeAttr {
-public:
-    explicit TypeAttr(ITypeInfo *info) : info_(info) { Check(info->GetTypeAttr(&attr_), L"GetTypeAttr"); }
-    TypeAttr(const TypeAttr &) = delete;
-    TypeAttr &operator=(const TypeAttr &) = delete;
-    ~TypeAttr() { info_->ReleaseTypeAttr(attr_); }
-    const TYPEATTR *operator->() const { return attr_; }
-
-private:
-    ITypeInfo *info_;
-    TYPEATTR *attr_ = nullptr;
-};
+// A description read from a type description, or Failed.
+template <class T, class... Index>
+void Read(rt::TypeDescription<T> &description, ITypeInfo *info, const wchar_t *what, Index... index) {
+    Check(description.Read(info, index...), what);
+}
 
 std::wstring GuidText(const GUID &guid) {
     wchar_t text[40] = {};
@@ -190,7 +156,8 @@ private:
 };
 
 void WriteMembers(Writer &w, ITypeInfo *interfaceInfo) {
-    TypeAttr attr(interfaceInfo);
+    rt::TypeAttr attr;
+    Read(attr, interfaceInfo, L"GetTypeAttr");
     if (attr->cFuncs == 0) {
         w.Line(L"No members.");
         return;
@@ -198,7 +165,8 @@ void WriteMembers(Writer &w, ITypeInfo *interfaceInfo) {
     w.Line(L"| Member | Kind | DISPID | Parameters | Result | What it does | On failure |");
     w.Line(L"|---|---|---|---|---|---|---|");
     for (UINT i = 0; i < attr->cFuncs; ++i) {
-        FuncDesc func(interfaceInfo, i);
+        rt::FuncDesc func;
+        Read(func, interfaceInfo, L"GetFuncDesc", i);
         const Doc doc = DocOf(interfaceInfo, func->memid);
 
         std::vector<Bstr> names(static_cast<size_t>(func->cParams) + 1);
@@ -230,7 +198,8 @@ void WriteMembers(Writer &w, ITypeInfo *interfaceInfo) {
 
 // The vtable view of a dual interface (its dispinterface view lists the IDispatch members too).
 ComPtr<ITypeInfo> VtableView(ITypeInfo *info) {
-    TypeAttr attr(info);
+    rt::TypeAttr attr;
+    Read(attr, info, L"GetTypeAttr");
     if (attr->typekind == TKIND_DISPATCH && (attr->wTypeFlags & TYPEFLAG_FDUAL)) {
         HREFTYPE ref = 0;
         ComPtr<ITypeInfo> vtable;
@@ -242,7 +211,8 @@ ComPtr<ITypeInfo> VtableView(ITypeInfo *info) {
 }
 
 void WriteClass(Writer &w, ITypeInfo *coclass, const std::wstring &libraryName) {
-    TypeAttr attr(coclass);
+    rt::TypeAttr attr;
+    Read(attr, coclass, L"GetTypeAttr");
     const Doc doc = DocOf(coclass, MEMBERID_NIL);
     w.Line(L"## " + doc.name);
     w.Line();
@@ -271,7 +241,8 @@ void WriteClass(Writer &w, ITypeInfo *coclass, const std::wstring &libraryName) 
     ComPtr<ITypeInfo> members;
     if (defaultInterface) {
         members = VtableView(defaultInterface.Get());
-        TypeAttr interfaceAttr(members.Get());
+        rt::TypeAttr interfaceAttr;
+        Read(interfaceAttr, members.Get(), L"GetTypeAttr");
         facts += L"; default interface `" + DocOf(members.Get(), MEMBERID_NIL).name + L"` `" +
                  GuidText(interfaceAttr->guid) + L"`" +
                  ((interfaceAttr->wTypeFlags & TYPEFLAG_FDUAL) ? L", dual." : L".");
@@ -292,7 +263,8 @@ void WriteClass(Writer &w, ITypeInfo *coclass, const std::wstring &libraryName) 
 }
 
 void WriteEnum(Writer &w, ITypeInfo *info) {
-    TypeAttr attr(info);
+    rt::TypeAttr attr;
+    Read(attr, info, L"GetTypeAttr");
     const Doc doc = DocOf(info, MEMBERID_NIL);
     w.Line(L"## " + doc.name + L" (enumeration)");
     w.Line();
@@ -303,7 +275,8 @@ void WriteEnum(Writer &w, ITypeInfo *info) {
     w.Line(L"| Name | Value |");
     w.Line(L"|---|---|");
     for (UINT i = 0; i < attr->cVars; ++i) {
-        VarDesc var(info, i);
+        rt::VarDesc var;
+        Read(var, info, L"GetVarDesc", i);
         Variant value;
         Check(VariantChangeType(value.Get(), var->lpvarValue, 0, VT_I4), L"VariantChangeType");
         w.Line(L"| `" + DocOf(info, var->memid).name + L"` | " + std::to_wstring(V_I4(value.Get())) + L" |");

@@ -87,6 +87,7 @@ struct Case {
     std::vector<double> ns[kPathCount];       // ns per call, one value per round
     std::vector<double> ratio[kPathCount];    // the path's time over the contract floor's in the same round
     std::vector<double> rawRatio[kPathCount]; // the path's time over the kernel32 call's in the same round
+    std::vector<double> overVtable[kPathCount]; // ns per call the path adds to the vtable call in the same round
     // Whether the contract floor is the kernel32 call itself (no kContract batch of its own).
     bool ContractIsRaw() const { return !paths[kContract].run; }
     // The same call in a VBScript loop (empty loop subtracted), when the script measures it.
@@ -94,6 +95,9 @@ struct Case {
     Stats scriptNet;
     // Which targets apply: the vtable ratio limit, to the contract floor (0: none).
     double vtableTarget = 0;
+    // Whether the late-bound paths' cost over the vtable call is a target: false where the platform
+    // call's own noise (a round trip to the Wine server) is far larger than that cost.
+    bool lateBoundTarget = true;
 };
 
 // The component and everything the cases call with. Lives for the whole run.
@@ -105,6 +109,8 @@ struct Component {
 // Builds the cases of one table (local or global).
 std::vector<Case> LocalCases(Component &component, bool quick);
 std::vector<Case> GlobalCases(Component &component, bool quick);
+// The global members with integer atoms, which the platform answers without the Wine server.
+std::vector<Case> GlobalIntegerCases(Component &component, bool quick);
 // Runs every case for `rounds` rounds, the paths of each round in rotating order.
 void RunCases(std::vector<Case> &cases, int rounds);
 

@@ -115,6 +115,21 @@ std::vector<Block> MeasureBlocks(Component &component, bool quick) {
             Keep(GetLastError());
         }
     });
+    add(L"InterlockedIncrement + InterlockedDecrement (a reference taken and given back)", [&](int n) {
+        static LONG volatile references = 1;
+        for (int i = 0; i < n; ++i) {
+            InterlockedIncrement(&references);
+            Keep(InterlockedDecrement(&references));
+        }
+    });
+    add(L"VariantInit + VariantClear of an Empty VARIANT", [&](int n) {
+        VARIANT v;
+        for (int i = 0; i < n; ++i) {
+            VariantInit(&v);
+            VariantClear(&v);
+            Keep(V_VT(&v));
+        }
+    });
     add(L"VariantChangeType VT_I4 -> VT_I2", [&](int n) {
         VARIANT from, to;
         V_VT(&from) = VT_I4;

@@ -126,6 +126,10 @@ int Run(const Options &options) {
     report.globalRounds = options.quick ? 3 : 7;
     report.global = GlobalCases(component, options.quick);
     RunCases(report.global, report.globalRounds);
+    std::vector<Case> integer = GlobalIntegerCases(component, options.quick);
+    RunCases(integer, report.localRounds);
+    report.global.insert(report.global.end(), std::make_move_iterator(integer.begin()),
+                         std::make_move_iterator(integer.end()));
 
     Say("building blocks");
     report.blocks = MeasureBlocks(component, options.quick);

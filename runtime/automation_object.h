@@ -60,14 +60,9 @@ public:
     }
     STDMETHODIMP Invoke(DISPID id, REFIID riid, LCID, WORD flags, DISPPARAMS *params, VARIANT *result,
                         EXCEPINFO *exception, UINT *argError) override {
-        // Keeps the object alive while a member runs, whatever the member releases.
-        AddRef();
-        HRESULT hr = Guarded([&] {
-            return Description().Invoke(static_cast<Interface *>(this), id, riid, flags, params, result, exception,
-                                        argError);
-        });
-        Release();
-        return hr;
+        // (The description's Invoke guards whatever in it may run out of memory.)
+        return Description().Invoke(static_cast<Interface *>(this), id, riid, flags, params, result, exception,
+                                    argError);
     }
 
     // ISupportErrorInfo

@@ -13,10 +13,14 @@
 // So Invoke binds in phases of its own (BoundCall below), each a function: route the caller's
 // arguments to the parameters, bind each to what the member takes, prepare the result's slot, call
 // the member through the vtable, write in-out values back into the caller's variables, and turn a
-// failure into exception information.
+// failure into exception information. A first phase, the direct route (CallersStorage below), takes
+// the calls whose arguments already are the parameters' own storage, as early-bound callers and
+// script variables pass them: those need none of the other phases.
 #include "dispatch.h"
 
+#include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 #include <cwchar>
 #include <memory>
@@ -260,6 +264,81 @@ HRESULT CallDirect(void *object, ULONG_PTR offset, size_t count, const ULONG_PTR
 }
 
 
+// The direct route. A member whose parameters are all references to plain values (not VARIANTs,
+// whose variables the binder looks into first, nor objects) receives the caller's own storage whenever
+// each argument is
+//   - a reference of exactly the parameter's type (VT_BYREF|VT_I2 for a short*, ...), not null;
+//   - a script variable (VT_BYREF|VT_VARIANT) holding a value of the parameter's type, or a
+//     reference of that type that is not null;
+//   - an omitted optional parameter (not passed, or the missing marker): a null pointer;
+// and no argument is named. That is exactly what the binder's phases would hand the member for
+// such arguments, with nothing to convert, copy or write back; so the member is called straight
+// away, and its result lands in a value of the result's type. Any other call takes the phases.
+// The object takes no reference on itself for the call: such a member is given no object, so
+// nothing it is given can hold the last reference to it, and the caller's own reference keeps it
+// alive, as every caller must.
+class CallersStorage {
+public:
+    using Member = DispatchInterface::Member;
+
+    // Binds every argument, or none (false: the call is not one for the direct route).
+    bool Bind(const Member &member, const DISPPARAMS &params) {
+        if (!member.direct || params.cNamedArgs != 0) return false;
+        const size_t count = member.params.size();
+        if (params.cArgs > count) return false;
+        for (size_t p = 0; p < count; ++p) {
+            const DispatchInterface::Param &param = member.params[p];
+            const VARIANTARG *arg = p < params.cArgs ? &params.rgvarg[params.cArgs - 1 - p] : nullptr;
+            void *storage = nullptr;
+            if (!arg || IsMissing(arg)) {
+                if (!param.optional) return false;
+            } else if (V_VT(arg) == static_cast<VARTYPE>(VT_BYREF | param.type)) {
+                storage = V_BYREF(arg);
+            } else if (V_VT(arg) == (VT_BYREF | VT_VARIANT)) {
+                VARIANT *variable = V_VARIANTREF(arg);
+                if (!variable) return false;
+                if (V_VT(variable) == param.type)
+                    storage = Payload(variable);
+                else if (V_VT(variable) == static_cast<VARTYPE>(VT_BYREF | param.type))
+                    storage = V_BYREF(variable);
+                else
+                    return false;
+            } else {
+                return false;
+            }
+            // A reference that points nowhere is refused by the phases.
+            if (arg && !storage) return false;
+            slots_[p] = reinterpret_cast<ULONG_PTR>(storage);
+        }
+        count_ = count;
+        return true;
+    }
+
+    // Calls the member with the bound storage; its result, when it succeeds, goes to `result` (if
+    // the caller wants it). Returns the member's own answer.
+    HRESULT Call(const Member &member, IDispatch *object, VARIANT *result) {
+        VARIANT returned;
+        size_t n = count_;
+        if (member.result != kNoResult) {
+            V_VT(&returned) = member.result;
+            V_UI8(&returned) = 0;
+            slots_[n++] = reinterpret_cast<ULONG_PTR>(Payload(&returned));
+        }
+        const HRESULT hr = CallDirect(object, member.vtableOffset, n, slots_);
+        if (member.result != kNoResult) {
+            if (SUCCEEDED(hr) && result)
+                *result = returned;
+            else
+                VariantClear(&returned);
+        }
+        return hr;
+    }
+
+private:
+    ULONG_PTR slots_[kDirectSlots];
+    size_t count_ = 0;
+};
+
 // Whether a failure is the runtime's (a member's error, or running out of memory), which Invoke
 // reports as an exception, rather than a dispatch error about the call itself.
 bool IsRuntimeFailure(HRESULT hr) { return hr == E_OUTOFMEMORY || HRESULT_FACILITY(hr) == FACILITY_CONTROL; }
@@ -495,6 +574,91 @@ private:
     SmallArray<Binding, kDirectSlots> bindings_;  // per parameter, then the result
 };
 
+// A call through the binder's phases (kept out of line: the direct route needs none of it).
+__attribute__((noinline)) HRESULT InvokeInPhases(const DispatchInterface::Member &member, IDispatch *object,
+                                                 DISPPARAMS &params, VARIANT *result, EXCEPINFO *exception,
+                                                 UINT *argError) {
+    // Keeps the object alive while the member runs, whatever the member releases (the objects the
+    // caller passes reach their members this way).
+    object->AddRef();
+    HRESULT memberResult = S_OK;
+    const HRESULT hr = Guarded([&] {
+        BoundCall call(member, params, argError);
+        HRESULT step = call.RouteArguments();
+        if (SUCCEEDED(step)) step = call.BindArguments();
+        if (FAILED(step)) return step;
+        call.PrepareResultSlot();
+        step = call.CallMember(object, memberResult);
+        if (FAILED(step)) return step;
+        step = call.WriteBack();
+        if (FAILED(step)) return step;
+        if (SUCCEEDED(memberResult) && result) call.TakeResult(result);
+        return S_OK;
+    });
+    object->Release();
+    // (Running out of memory in the binder is the runtime's error 7; a member's own E_OUTOFMEMORY,
+    // passed on from elsewhere, is left as it is.)
+    if (FAILED(hr)) return IsRuntimeFailure(hr) ? ReportException(RuntimeFailure(hr), exception) : hr;
+    if (FAILED(memberResult)) return ReportException(memberResult, exception);
+    return S_OK;
+}
+
+// Whether two strings of `length` characters hold the same characters (compared four at a time).
+bool SameCharacters(const wchar_t *a, const wchar_t *b, size_t length) {
+    size_t i = 0;
+    for (; i + 4 <= length; i += 4) {
+        uint64_t x, y;
+        std::memcpy(&x, a + i, sizeof x);
+        std::memcpy(&y, b + i, sizeof y);
+        if (x != y) return false;
+    }
+    for (; i < length; ++i)
+        if (a[i] != b[i]) return false;
+    return true;
+}
+
+// Which member a call of `id` with these flags reaches, by the members' order in the vtable: the
+// rule that Description::Find answers from its table.
+const DispatchInterface::Member *Reached(const std::vector<DispatchInterface::Member> &members, DISPID id,
+                                         WORD flags) {
+    using Member = DispatchInterface::Member;
+    // A caller that sets both put flags (JScript assigning an object) reaches the by-reference
+    // assignment first.
+    if ((flags & DISPATCH_PROPERTYPUTREF) && (flags & DISPATCH_PROPERTYPUT)) {
+        for (const Member &m : members)
+            if (m.id == id && m.kind == INVOKE_PROPERTYPUTREF) return &m;
+    }
+    for (const Member &m : members)
+        if (m.id == id && (m.kind & flags)) return &m;
+    // Callers that cannot tell a method from a property with parameters call it as a method.
+    if (flags & DISPATCH_METHOD) {
+        for (const Member &m : members)
+            if (m.id == id && m.kind == INVOKE_PROPERTYGET) return &m;
+    }
+    return nullptr;
+}
+
+// Fills the description's table of which member each identifier and set of flags reaches (an open
+// addressing hash table at most a quarter full, so that a look-up meets its identifier at once).
+void MakeLookup(DispatchInterface::Description &d) {
+    using Lookup = DispatchInterface::Description::Lookup;
+    size_t size = 8;
+    while (size < 4 * d.members.size()) size *= 2;
+    d.lookup.assign(size, Lookup{});
+    const size_t mask = d.lookupMask = size - 1;
+    for (const DispatchInterface::Member &m : d.members) {
+        size_t slot = DispatchInterface::Description::LookupSlot(m.id, mask);
+        while (d.lookup[slot].member[0] != Lookup::kFree && d.lookup[slot].id != m.id) slot = (slot + 1) & mask;
+        Lookup &entry = d.lookup[slot];
+        if (entry.member[0] != Lookup::kFree) continue; // the identifier's entry is made
+        entry.id = m.id;
+        for (WORD flags = 0; flags <= Lookup::kFlags; ++flags) {
+            const DispatchInterface::Member *reached = Reached(d.members, m.id, flags);
+            entry.member[flags] = reached ? static_cast<short>(reached - d.members.data()) : Lookup::kNone;
+        }
+    }
+}
+
 // Resolves a type description to the automation type of a value. `pointers` counts the levels of
 // indirection on the way; an interface pointer is the object itself, so it takes one level back.
 HRESULT Resolve(ITypeInfo *context, const TYPEDESC &desc, VARTYPE &vt, int &pointers) {
@@ -561,6 +725,10 @@ HRESULT ReadMember(ITypeInfo *vtableInfo, UINT index, DispatchInterface::Member 
         if (!optionalSeen) ++member.required;
         member.params.push_back(param);
     }
+    member.direct = member.params.size() + (member.result != kNoResult ? 1 : 0) <= kDirectSlots &&
+                    member.result != VT_VARIANT && member.result != VT_DECIMAL;
+    for (const DispatchInterface::Param &param : member.params)
+        member.direct = member.direct && param.byRef && param.type != VT_VARIANT && !IsObjectType(param.type);
     return S_OK;
 }
 
@@ -606,6 +774,7 @@ HRESULT ReadDescription(REFIID iid, REFCLSID clsid, int typelibIndex, DispatchIn
         if (FAILED(hr)) return hr;
         d.members.push_back(std::move(member));
     }
+    MakeLookup(d);
 
     // The members' names as the type information spells them, each with the identifier its own
     // GetIDsOfNames gives for exactly that spelling (used by GetIDsOfNames below). A name it does not
@@ -617,14 +786,20 @@ HRESULT ReadDescription(REFIID iid, REFCLSID clsid, int typelibIndex, DispatchIn
         if (FAILED(hr) || !name.Get()) continue;
         const std::wstring spelling(name.View());
         bool known = false;
-        for (const auto &entry : d.names) known = known || entry.first == spelling;
-        if (known) continue;
+        for (const auto &entry : d.names) known = known || entry.spelling == spelling;
+        if (known || spelling.find(L'\0') != std::wstring::npos) continue;
         LPOLESTR asked[] = {name.Get()};
         DISPID answer = DISPID_UNKNOWN;
         hr = d.dispatchInfo->GetIDsOfNames(asked, 1, &answer);
         if (hr == E_OUTOFMEMORY) return hr;
-        if (hr == S_OK) d.names.emplace_back(spelling, answer);
+        if (hr == S_OK) d.names.push_back({spelling, answer});
     }
+    std::stable_sort(d.names.begin(), d.names.end(),
+                     [](const auto &a, const auto &b) { return a.spelling.size() < b.spelling.size(); });
+    const size_t longest = d.names.empty() ? 0 : d.names.back().spelling.size();
+    d.nameStart.assign(longest + 2, 0);
+    for (const auto &entry : d.names) ++d.nameStart[entry.spelling.size() + 1];
+    for (size_t n = 1; n < d.nameStart.size(); ++n) d.nameStart[n] += d.nameStart[n - 1];
     return S_OK;
 }
 
@@ -713,68 +888,62 @@ HRESULT DispatchInterface::GetIDsOfNames(REFIID riid, LPOLESTR *names, UINT coun
     // A name spelt exactly as one the type information has already answered for gets that answer
     // again (a script host asks on every call); any other spelling asks the type information.
     if (count == 1) {
-        for (const auto &[name, known] : d->names) {
-            if (std::wcscmp(name.c_str(), names[0]) == 0) {
-                ids[0] = known;
-                return S_OK;
-            }
+        const DISPID known = d->KnownName(names[0]);
+        if (known != DISPID_UNKNOWN) {
+            ids[0] = known;
+            return S_OK;
         }
     }
     return d->dispatchInfo->GetIDsOfNames(names, count, ids);
 }
 
-const DispatchInterface::Member *DispatchInterface::Description::Find(DISPID id, WORD flags) const {
-    // A caller that sets both put flags (JScript assigning an object) reaches the by-reference
-    // assignment first.
-    if ((flags & DISPATCH_PROPERTYPUTREF) && (flags & DISPATCH_PROPERTYPUT)) {
-        for (const Member &m : members)
-            if (m.id == id && m.kind == INVOKE_PROPERTYPUTREF) return &m;
+DISPID DispatchInterface::Description::KnownName(const wchar_t *name) const {
+    // The name's length, as far as a known name can be long.
+    const size_t longest = nameStart.size() - 2;
+    size_t length = 0;
+    while (name[length]) {
+        if (++length > longest) return DISPID_UNKNOWN;
     }
-    for (const Member &m : members)
-        if (m.id == id && (m.kind & flags)) return &m;
-    // Callers that cannot tell a method from a property with parameters call it as a method.
-    if (flags & DISPATCH_METHOD) {
-        for (const Member &m : members)
-            if (m.id == id && m.kind == INVOKE_PROPERTYGET) return &m;
-    }
-    return nullptr;
+    for (size_t i = nameStart[length]; i < nameStart[length + 1]; ++i)
+        if (SameCharacters(names[i].spelling.data(), name, length)) return names[i].id;
+    return DISPID_UNKNOWN;
 }
 
-HRESULT DispatchInterface::Invoke(void *object, DISPID id, REFIID riid, WORD flags, DISPPARAMS *params,
-                                  VARIANT *result, EXCEPINFO *exception, UINT *argError) const {
+const DispatchInterface::Member *DispatchInterface::Description::Find(DISPID id, WORD flags) const {
+    const size_t mask = lookupMask;
+    for (size_t slot = LookupSlot(id, mask);; slot = (slot + 1) & mask) {
+        const Lookup &entry = lookup[slot];
+        if (entry.member[0] == Lookup::kFree) return nullptr;
+        if (entry.id == id) {
+            const short index = entry.member[flags & Lookup::kFlags];
+            return index >= 0 ? &members[static_cast<size_t>(index)] : nullptr;
+        }
+    }
+}
+
+HRESULT DispatchInterface::Invoke(IDispatch *object, DISPID id, REFIID riid, WORD flags, DISPPARAMS *params,
+                                  VARIANT *result, EXCEPINFO *exception, UINT *argError) const noexcept {
     if (riid != IID_NULL) return DISP_E_UNKNOWNINTERFACE;
     if (!params) return E_INVALIDARG;
     if ((params->cArgs && !params->rgvarg) || params->cNamedArgs > params->cArgs ||
         (params->cNamedArgs && !params->rgdispidNamedArgs))
         return E_INVALIDARG;
-    if (result) VariantInit(result);
+    if (result) V_VT(result) = VT_EMPTY; // (VariantInit, without the call into the library)
     if (exception) *exception = EXCEPINFO{};
     const Description *d = nullptr;
-    HRESULT hr = Read(d);
-    // (Running out of memory here or in the binder is the runtime's error 7; a member's own
-    // E_OUTOFMEMORY, passed on from elsewhere, is left as it is.)
+    const HRESULT hr = Read(d);
+    // (Running out of memory here is the runtime's error 7.)
     if (FAILED(hr)) return IsRuntimeFailure(hr) ? ReportException(RuntimeFailure(hr), exception) : hr;
 
     const Member *member = d->Find(id, flags);
     if (!member) return DISP_E_MEMBERNOTFOUND;
 
-    HRESULT memberResult = S_OK;
-    hr = Guarded([&] {
-        BoundCall call(*member, *params, argError);
-        HRESULT step = call.RouteArguments();
-        if (SUCCEEDED(step)) step = call.BindArguments();
-        if (FAILED(step)) return step;
-        call.PrepareResultSlot();
-        step = call.CallMember(object, memberResult);
-        if (FAILED(step)) return step;
-        step = call.WriteBack();
-        if (FAILED(step)) return step;
-        if (SUCCEEDED(memberResult) && result) call.TakeResult(result);
-        return S_OK;
-    });
-    if (FAILED(hr)) return IsRuntimeFailure(hr) ? ReportException(RuntimeFailure(hr), exception) : hr;
-    if (FAILED(memberResult)) return ReportException(memberResult, exception);
-    return S_OK;
+    CallersStorage direct;
+    if (direct.Bind(*member, *params)) {
+        const HRESULT memberResult = direct.Call(*member, object, result);
+        return FAILED(memberResult) ? ReportException(memberResult, exception) : S_OK;
+    }
+    return InvokeInPhases(*member, object, *params, result, exception, argError);
 }
 
 } // namespace rt

@@ -18,8 +18,8 @@
 #pragma once
 
 #include <atomic>
+#include <cstdint>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "owners.h"
@@ -42,6 +42,10 @@ public:
         std::vector<Param> params; // without the result
         VARTYPE result = VT_EMPTY; // type of the [out, retval] parameter, VT_EMPTY when none
         UINT required = 0;         // parameters before the first optional one
+        // Whether a call may take the direct route: every parameter a reference to a plain value
+        // (not a VARIANT, not an object), and few enough of them for a direct vtable call
+        // (dispatch.cpp).
+        bool direct = false;
     };
 
     // Interface iid, and the class clsid whose default interface it is, in the module's type
@@ -55,20 +59,45 @@ public:
     HRESULT GetTypeInfoCount(UINT *count) const;
     HRESULT GetTypeInfo(UINT index, LCID lcid, ITypeInfo **info) const;
     HRESULT GetIDsOfNames(REFIID riid, LPOLESTR *names, UINT count, LCID lcid, DISPID *ids) const;
-    // object: the interface pointer whose vtable holds the members.
-    HRESULT Invoke(void *object, DISPID id, REFIID riid, WORD flags, DISPPARAMS *params, VARIANT *result,
-                   EXCEPINFO *exception, UINT *argError) const;
+    // object: the interface pointer whose vtable holds the members. Never throws: what may run
+    // out of memory on the way runs guarded inside.
+    HRESULT Invoke(IDispatch *object, DISPID id, REFIID riid, WORD flags, DISPPARAMS *params, VARIANT *result,
+                   EXCEPINFO *exception, UINT *argError) const noexcept;
 
     // What the type library says of the interface.
     struct Description {
         ComPtr<ITypeInfo> dispatchInfo;
         ComPtr<ITypeInfo> classInfo;
         std::vector<Member> members;
-        // Names GetIDsOfNames answers without asking the type information again (see there).
-        std::vector<std::pair<std::wstring, DISPID>> names;
+        // Names GetIDsOfNames answers without asking the type information again (see there),
+        // shortest first; the names of length n are names[nameStart[n]] to names[nameStart[n + 1]].
+        struct Name {
+            std::wstring spelling;
+            DISPID id = DISPID_UNKNOWN;
+        };
+        std::vector<Name> names;
+        std::vector<size_t> nameStart;
+        // The identifier of a name spelt exactly as one of `names`, or DISPID_UNKNOWN.
+        DISPID KnownName(const wchar_t *name) const;
 
         // The member that a call with these flags reaches, or null.
         const Member *Find(DISPID id, WORD flags) const;
+
+        // What Find answers from: per identifier, the member each combination of the four
+        // DISPATCH_ flags reaches.
+        struct Lookup {
+            static constexpr WORD kFlags = DISPATCH_METHOD | DISPATCH_PROPERTYGET | DISPATCH_PROPERTYPUT |
+                                           DISPATCH_PROPERTYPUTREF;
+            static constexpr short kFree = -2; // member[0] of a slot without an identifier
+            static constexpr short kNone = -1; // no member
+            DISPID id = DISPID_UNKNOWN;
+            short member[kFlags + 1] = {kFree}; // index into members, by flags
+        };
+        std::vector<Lookup> lookup; // a power of two long
+        size_t lookupMask = 0;      // its length less one
+        static size_t LookupSlot(DISPID id, size_t mask) {
+            return (static_cast<uint32_t>(id) * 0x9E3779B1u >> 16) & mask;
+        }
     };
 
 private:

@@ -236,7 +236,8 @@ ULONG_PTR SlotOf(VARTYPE vt, const VARIANTARG *arg) {
 
 // Calls the member at `offset` of the object's vtable, as DispCallFunc does with CC_STDCALL and
 // an HRESULT result, for up to kDirectSlots one-slot arguments.
-HRESULT CallDirect(void *object, ULONG_PTR offset, size_t count, const ULONG_PTR *s) {
+inline __attribute__((always_inline)) HRESULT CallDirect(void *object, ULONG_PTR offset, size_t count,
+                                                         const ULONG_PTR *s) {
     using S = ULONG_PTR;
     void *entry = (*static_cast<void ***>(object))[offset / sizeof(void *)];
     switch (count) {
@@ -317,19 +318,20 @@ public:
     // Calls the member with the bound storage; its result, when it succeeds, goes to `result` (if
     // the caller wants it). Returns the member's own answer.
     HRESULT Call(const Member &member, IDispatch *object, VARIANT *result) {
-        VARIANT returned;
+        // The result is written where the caller wants it (or into a value of our own, freed
+        // again); a failing member's partial result does not reach the caller.
+        VARIANT discarded;
+        VARIANT *returned = result ? result : &discarded;
         size_t n = count_;
         if (member.result != kNoResult) {
-            V_VT(&returned) = member.result;
-            V_UI8(&returned) = 0;
-            slots_[n++] = reinterpret_cast<ULONG_PTR>(Payload(&returned));
+            V_VT(returned) = member.result;
+            V_UI8(returned) = 0;
+            slots_[n++] = reinterpret_cast<ULONG_PTR>(Payload(returned));
         }
         const HRESULT hr = CallDirect(object, member.vtableOffset, n, slots_);
-        if (member.result != kNoResult) {
-            if (SUCCEEDED(hr) && result)
-                *result = returned;
-            else
-                VariantClear(&returned);
+        if (member.result != kNoResult && (FAILED(hr) || !result)) {
+            VariantClear(returned);
+            V_VT(returned) = VT_EMPTY;
         }
         return hr;
     }
@@ -909,7 +911,7 @@ DISPID DispatchInterface::Description::KnownName(const wchar_t *name) const {
     return DISPID_UNKNOWN;
 }
 
-const DispatchInterface::Member *DispatchInterface::Description::Find(DISPID id, WORD flags) const {
+inline const DispatchInterface::Member *DispatchInterface::Description::Find(DISPID id, WORD flags) const {
     const size_t mask = lookupMask;
     for (size_t slot = LookupSlot(id, mask);; slot = (slot + 1) & mask) {
         const Lookup &entry = lookup[slot];

@@ -57,7 +57,7 @@ public:
             return Problem(Id("progid", "missing"),
                            L"The ProgID" + std::wstring(missing.size() > 1 ? L"s " : L" ") + List(missing) +
                                (missing.size() > 1 ? L" are" : L" is") + L" not registered: CreateObject fails with error 429 in " +
-                               Programs() + L" (CLSIDFromProgID: " + Explain(CO_E_CLASSSTRING) + L").",
+                               Programs() + L", CLSIDFromProgID with " + Explain(CO_E_CLASSSTRING) + L".",
                            Fix());
         if (!other.empty())
             return Problem(Id("progid", "other-class"),
@@ -88,7 +88,7 @@ public:
         if (!missing.empty()) {
             std::wstring text = Programs() + L" find no class key for " + List(missing) + L" (HKEY_CLASSES_ROOT\\" +
                                 ClassKey(facts_.creatable.front()->clsid) +
-                                L"…): CoCreateInstance fails with " + Explain(REGDB_E_CLASSNOTREG) +
+                                L" and the others): CoCreateInstance fails with " + Explain(REGDB_E_CLASSNOTREG) +
                                 L", CreateObject with error 429.";
             if (other_ && KeyExists(*other_, ClassKey(facts_.creatable.front()->clsid)))
                 text += L" The " + other_->Bits() + L" view has them: only the " + other_->Bits() +
@@ -199,8 +199,8 @@ public:
         const HRESULT hr = LoadTypeLibEx(path->c_str(), REGKIND_NONE, &registered);
         if (FAILED(hr))
             return Problem(Id("typelib", "unloadable"),
-                           L"The type library registered for " + Programs() + L" at " + *path + L" cannot be loaded (" +
-                               Explain(hr) + L")" + consequence,
+                           L"The type library registered for " + Programs() + L" at " + *path + L" cannot be loaded, " +
+                               Explain(hr) + consequence,
                            Fix());
         std::wstring differs = Differs(registered.Get(), L"the registered library");
         if (differs.empty() && facts_.serverPresent && !SamePath(*path, facts_.server)) {
@@ -232,7 +232,7 @@ public:
         if (!missing.empty())
             return Problem(Id("interfaces", "missing"),
                            L"The registry view of " + Programs() + L" has no Interface key for " + List(missing) +
-                               L": calls from another apartment through them fail (" + Explain(E_NOINTERFACE) + L").",
+                               L": calls from another apartment through them fail with " + Explain(E_NOINTERFACE) + L".",
                            Fix());
         if (!proxyStub.empty())
             return Problem(Id("interfaces", "proxy-stub"),
@@ -253,8 +253,8 @@ public:
         };
         const Need needs[] = {
             {basQxelCommonA::kErrorHandlerProgId,
-             L"every report of a runtime failure fails, and with it the atom member that reports, About and the "
-             L"creation of clsQxAmtsAtomsA, with error 429"},
+             L"every report of a runtime failure fails, and with it the member that reports, About and the "
+             L"creation of clsQxAmtsAtomsA: error 429, \"ActiveX component can't create object\""},
             {basQxelCommonA::kEnvironmentProgId, L"creating clsQxAmtsAtomsA reports two failures"},
             {basQxelCommonA::kBedrockProgId, L"About reports a failure instead of presenting the About information"},
         };
@@ -279,22 +279,25 @@ public:
         }
         const std::wstring file = LibraryFile(view_, package_);
         const std::wstring fix = file.empty() ? std::wstring() : Regsvr32(view_, file);
+        // Without the error handler nothing can be reported, which outweighs the rest.
+        if (!consequences.empty() && consequences.front() == needs[0].without) consequences.resize(1);
         const std::wstring without =
             L" Without it " + List(consequences) + L"." +
             (file.empty() ? L" Install the common library QxBedrock10 for " + Programs() + L" (the maker's package)." : L"");
+        auto are = [](const std::vector<std::wstring> &items) { return items.size() > 1 ? L" are" : L" is"; };
         if (!missing.empty())
             return Problem(Id("common-library", "missing"),
-                           L"The common library's " + List(missing) + L" is not registered for " + Programs() + L"." + without,
+                           L"The common library's " + List(missing) + are(missing) + L" not registered for " + Programs() + L"." + without,
                            fix);
         if (!missingFile.empty())
             return Problem(Id("common-library", "missing-file"),
-                           L"The common library's " + List(missingFile) + L" is registered for " + Programs() +
+                           L"The common library's " + List(missingFile) + are(missingFile) + L" registered for " + Programs() +
                                L" at a file that is not there." + without,
                            fix);
         if (!wrong.empty())
             return Problem(Id("common-library", "wrong-architecture"),
-                           L"The common library's " + List(wrong) + L" is registered for " + Programs() +
-                               L" at a DLL they cannot load." + without,
+                           L"The common library's " + List(wrong) + are(wrong) + L" registered for " + Programs() +
+                               L" at a DLL of the other architecture." + without,
                            fix);
         return Ok(Id("common-library"), L"The common library's three classes (reports, environment status, About) are "
                                         L"registered for " + Programs() + L", served by " + List(servers) + L".");

@@ -92,17 +92,35 @@ std::vector<View> Views() {
     return {View{"x64", KEY_WOW64_64KEY, true}, View{"wow64-32", KEY_WOW64_32KEY, false}};
 }
 
+namespace {
+
+// On 64-bit Windows (7 and later) only a few keys of the classes registry are kept apart per view,
+// CLSID and Interface among them; the rest (ProgIDs, TypeLib) is one key that both views share,
+// which lives in the 64-bit registry. (Wine gives a 64-bit program that asks for the 32-bit view of
+// a shared key the 32-bit registry's own key, which 32-bit programs do not see: so it is not asked.)
+REGSAM ViewOf(const View &view, const std::wstring &key) {
+    if (!SixtyFourBitWindows()) return 0;
+    for (const wchar_t *redirected : {L"CLSID\\", L"Interface\\", L"DirectShow\\", L"Media Type\\", L"MediaFoundation\\"})
+        if (_wcsnicmp(key.c_str(), redirected, wcslen(redirected)) == 0) return view.flag;
+    return KEY_WOW64_64KEY;
+}
+
+LSTATUS Open(const View &view, const std::wstring &key, rt::RegKey &opened) {
+    return RegOpenKeyExW(HKEY_CLASSES_ROOT, key.c_str(), 0, KEY_READ | ViewOf(view, key), opened.Receive());
+}
+
+} // namespace
+
 bool KeyExists(const View &view, const std::wstring &key) {
     rt::RegKey opened;
-    return RegOpenKeyExW(HKEY_CLASSES_ROOT, key.c_str(), 0, KEY_READ | view.flag, opened.Receive()) == ERROR_SUCCESS;
+    return Open(view, key, opened) == ERROR_SUCCESS;
 }
 
 std::optional<std::wstring> String(const View &view, const std::wstring &key, const wchar_t *name) {
     rt::RegKey opened;
-    if (RegOpenKeyExW(HKEY_CLASSES_ROOT, key.c_str(), 0, KEY_READ | view.flag, opened.Receive()) != ERROR_SUCCESS)
-        return std::nullopt;
+    if (Open(view, key, opened) != ERROR_SUCCESS) return std::nullopt;
     DWORD size = 0;
-    const DWORD types = RRF_RT_REG_SZ | RRF_RT_REG_EXPAND_SZ;
+    const DWORD types = RRF_RT_REG_SZ;   // REG_EXPAND_SZ comes expanded
     if (RegGetValueW(opened.Get(), nullptr, name, types, nullptr, nullptr, &size) != ERROR_SUCCESS) return std::nullopt;
     std::wstring value(size / sizeof(wchar_t) + 1, L'\0');
     size = static_cast<DWORD>(value.size() * sizeof(wchar_t));
@@ -252,12 +270,12 @@ std::wstring Explain(HRESULT hr) {
     swprintf(code, 16, L"0x%08lX", static_cast<unsigned long>(hr));
     const wchar_t *meaning = nullptr;
     switch (hr) {
-    case CO_E_CLASSSTRING: meaning = L"invalid class string: the ProgID is not registered"; break;
+    case CO_E_CLASSSTRING: meaning = L"invalid class string"; break;
     case REGDB_E_CLASSNOTREG: meaning = L"class not registered"; break;
     case E_ACCESSDENIED: meaning = L"under Wine: a server DLL that cannot be loaded"; break;
     case HRESULT_FROM_WIN32(ERROR_MOD_NOT_FOUND): meaning = L"the module could not be found"; break;
     case HRESULT_FROM_WIN32(ERROR_BAD_EXE_FORMAT): meaning = L"a DLL of the other architecture"; break;
-    case E_NOINTERFACE: meaning = L"no such dualInterface"; break;
+    case E_NOINTERFACE: meaning = L"no such interface"; break;
     case TYPE_E_LIBNOTREGISTERED: meaning = L"type library not registered"; break;
     case static_cast<HRESULT>(0x800A01AD): meaning = L"ActiveX component can't create object"; break;
     case RPC_E_TIMEOUT: meaning = L"no answer in time"; break;

@@ -93,13 +93,13 @@ Finding LiveCheck(const Catalogue &catalogue, const View &view) {
     HRESULT hr = CLSIDFromProgID(progId.c_str(), &clsid);
     if (FAILED(hr))
         return Problem(id + ".create-failed", L"Creating " + progId + L" in " + programs + L" fails: CLSIDFromProgID gives " +
-                                                  Explain(hr) + L", scripts get error 429 (see the problems above).");
+                                                  Explain(hr) + L"; scripts get error 429 (see the problems above).");
     rt::ComPtr<_clsQxAtomTables10A> tables;
     hr = CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID__clsQxAtomTables10A,
                           reinterpret_cast<void **>(tables.GetAddressOf()));
     if (FAILED(hr))
         return Problem(id + ".create-failed", L"Creating " + progId + L" in " + programs + L" fails: CoCreateInstance gives " +
-                                                  Explain(hr) + L", scripts get error 429 (see the problems above).");
+                                                  Explain(hr) + L"; scripts get error 429 (see the problems above).");
     const std::wstring from = LoadedFrom(L"AtomTables10.dll");
 
     // A name of this run alone, in this process's own local atom table.
@@ -107,7 +107,7 @@ Finding LiveCheck(const Catalogue &catalogue, const View &view) {
                               std::to_wstring(GetTickCount64());
     auto failed = [&](const std::wstring &what, HRESULT status) {
         return Problem(id + ".atoms-failed", L"The component created in " + programs + L" from " + from + L" failed " + what +
-                                                 L" (" + Explain(status) + L").");
+                                                 L", " + Explain(status) + L".");
     };
     rt::Bstr added(name);
     LONG atom = 0;
@@ -138,7 +138,7 @@ Finding LiveCheck(const Catalogue &catalogue, const View &view) {
         remove();
         return Problem(id + ".cross-apartment-failed",
                        L"The component works in " + programs + L", but a call from another apartment through the "
-                       L"type-library marshaler fails (" + Explain(hr) + L"): multithreaded clients and early-bound "
+                       L"type-library marshaler fails with " + Explain(hr) + L": multithreaded clients and early-bound "
                        L"callers on other threads cannot use it (see the type library and interface findings).");
     }
     const auto [deleted, status] = remove();
@@ -179,8 +179,8 @@ Finding LiveCheckByCompanion(const View &view, const Package &package) {
     PROCESS_INFORMATION started{};
     if (!CreateProcessW(companion.c_str(), commandLine.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr, nullptr,
                         &startup, &started))
-        return Problem(id + ".no-answer", L"The " + view.Bits() + L" doctor " + companion + L" could not be started (" +
-                                              Explain(HRESULT_FROM_WIN32(GetLastError())) + L").");
+        return Problem(id + ".no-answer", L"The " + view.Bits() + L" doctor " + companion + L" could not be started: " +
+                                              Explain(HRESULT_FROM_WIN32(GetLastError())) + L".");
     rt::Handle process(started.hProcess), thread(started.hThread);
     writer.Reset();
     std::string output;

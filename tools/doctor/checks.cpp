@@ -1,5 +1,6 @@
 #include "checks.h"
 
+#include <algorithm>
 #include <map>
 
 #include "modules/basQxelCommonA.h"
@@ -115,7 +116,9 @@ public:
         if (facts_.registeredClasses.empty())
             return Problem(Id("server", "not-checked"),
                            L"No class is registered for " + Programs() + L", so there is no server file to check.", Fix());
-        std::vector<std::wstring> paths, without;
+        // Each file the classes are registered at, with the classes registered there (the main class first).
+        std::vector<std::pair<std::wstring, std::vector<std::wstring>>> paths;
+        std::vector<std::wstring> without;
         for (const auto *c : facts_.creatable) {
             if (!KeyExists(view_, ClassKey(c->clsid))) continue;
             const auto path = String(view_, ClassKey(c->clsid) + L"\\InprocServer32");
@@ -123,39 +126,48 @@ public:
                 without.push_back(c->name);
                 continue;
             }
-            bool known = false;
-            for (const auto &p : paths) known = known || SamePath(p, *path);
-            if (!known) paths.push_back(*path);
+            auto known = std::find_if(paths.begin(), paths.end(), [&](const auto &p) { return SamePath(p.first, *path); });
+            if (known == paths.end()) known = paths.insert(paths.end(), {*path, {}});
+            known->second.push_back(c->name);
         }
         if (!without.empty())
             return Problem(Id("server", "no-path"),
                            L"InprocServer32 of " + List(without) + L" names no file: " + Programs() +
                                L" cannot load the component.",
                            Fix());
-        if (paths.size() > 1)
-            return Problem(Id("server", "mixed"),
-                           L"The classes are registered at different files (" + List(paths) +
-                               L"): one registration was partly overwritten by another.",
-                           Fix());
-        facts_.server = paths.front();
-        if (!FileExists(facts_.server))
-            return Problem(Id("server", "missing-file"),
-                           L"The classes are registered for " + Programs() + L" at " + facts_.server +
-                               L", which is not there (moved or deleted after it was registered): CoCreateInstance "
-                               L"fails (on Windows 0x8007007E, under Wine 0x80070005) and CreateObject with error 429.",
-                           Fix());
+        facts_.server = paths.front().first;
+        auto at = [&](const auto &p) {
+            return (paths.size() == 1 ? std::wstring(L"The classes are") : List(p.second) + (p.second.size() > 1 ? L" are" : L" is")) +
+                   L" registered for " + Programs() + L" at " + p.first;
+        };
+        for (const auto &p : paths)
+            if (!FileExists(p.first))
+                return Problem(Id("server", "missing-file"),
+                               at(p) + L", which is not there (moved or deleted after it was registered): CoCreateInstance "
+                                       L"fails (on Windows 0x8007007E, under Wine 0x80070005) and CreateObject with error 429.",
+                               Fix());
         facts_.serverPresent = true;
-        const auto machine = PeMachine(facts_.server);
-        if (!machine)
-            return Problem(Id("server", "not-a-dll"),
-                           facts_.server + L" is not a DLL that can be read: " + Programs() + L" cannot load it.", Fix());
-        if (*machine != view_.Machine())
-            return Problem(Id("server", "wrong-architecture"),
-                           L"The classes are registered for " + Programs() + L" at " + facts_.server + L", which is " +
-                               MachineName(*machine) + L": " + Programs() +
-                               L" cannot load it (on Windows 0x800700C1, under Wine 0x80070005), and CreateObject fails "
-                               L"with error 429.",
+        for (const auto &p : paths) {
+            const auto machine = PeMachine(p.first);
+            if (!machine)
+                return Problem(Id("server", "not-a-dll"),
+                               at(p) + L", which is not a DLL that can be read: " + Programs() + L" cannot load it.", Fix());
+            if (*machine != view_.Machine())
+                return Problem(Id("server", "wrong-architecture"),
+                               at(p) + L", which is " + MachineName(*machine) + L": " + Programs() +
+                                   L" cannot load it (on Windows 0x800700C1, under Wine 0x80070005), and CreateObject fails "
+                                   L"with error 429.",
+                               Fix());
+        }
+        if (paths.size() > 1) {
+            std::vector<std::wstring> files;
+            for (const auto &p : paths) files.push_back(p.first + L" (" + List(p.second) + L")");
+            return Problem(Id("server", "mixed"),
+                           L"The classes are registered for " + Programs() + L" at different files, " + List(files) +
+                               L": one registration was partly overwritten by another.",
                            Fix());
+        }
+        const auto machine = PeMachine(facts_.server);
         facts_.serverUsable = true;
         return Ok(Id("server"), L"The classes are served for " + Programs() + L" by " + facts_.server + L", " +
                                     MachineName(*machine) + L".");

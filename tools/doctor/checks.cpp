@@ -186,7 +186,7 @@ public:
         if (version != OwnVersion())
             return Problem(Id("version", "other-version"),
                            facts_.server + L" is version " + version + L"; this doctor comes with version " + OwnVersion() +
-                               L": " + Programs() + L" use an older or newer copy than the one installed beside it.",
+                               L": " + Programs() + L" use another build than the one this doctor belongs to.",
                            Fix());
         return Ok(Id("version"), facts_.server + L" is version " + version + L", this doctor's own.");
     }
@@ -215,7 +215,7 @@ public:
                                Explain(hr) + consequence,
                            Fix());
         std::wstring differs = Differs(registered.Get(), L"the registered library");
-        if (differs.empty() && facts_.serverPresent && !SamePath(*path, facts_.server)) {
+        if (differs.empty() && facts_.serverUsable && !SamePath(*path, facts_.server)) {
             rt::ComPtr<ITypeLib> carried;
             if (SUCCEEDED(LoadTypeLibEx(facts_.server.c_str(), REGKIND_NONE, &carried)))
                 differs = Differs(carried.Get(), L"the library " + facts_.server + L" carries");

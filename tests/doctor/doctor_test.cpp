@@ -433,7 +433,7 @@ TEST(Doctor, EveryCaseOfTheTable) {
     std::printf("The slowest run of the doctor on a healthy installation: %.2f s\n", slowestHealthy);
 }
 
-TEST(Doctor, JsonAndUsage) {
+TEST(Doctor, JsonUsageAndAMissingCompanion) {
     // The doctor of this architecture in the bundle, with nothing registered.
     const std::wstring doctor = BundleFile(Primary().lane, L"AtomTables10Doctor.exe");
     const DoctorRun json = RunDoctor(doctor, L"/json");
@@ -448,6 +448,20 @@ TEST(Doctor, JsonAndUsage) {
         EXPECT_NE(std::string::npos, usage.output.find("AtomTables10Doctor.exe /json")) << usage.output;
     }
     EXPECT_EQ(0u, RunDoctor(doctor, L"/?").exitCode);
+
+    // On 64-bit Windows, the 64-bit doctor alone, without the 32-bit one anywhere it looks: it says
+    // that the 32-bit side's live check was not made.
+    if (TwoViews()) {
+        const std::wstring alone = bundle::WorkDir() + L"\\alone";
+        CreateDirectoryW(alone.c_str(), nullptr);
+        ASSERT_TRUE(bundle::CopyInto(doctor, alone));
+        const DoctorRun run = RunDoctor(alone + L"\\AtomTables10Doctor.exe");
+        const Line *live = run.Find("wow64-32.live");
+        ASSERT_NE(nullptr, live) << run.output;
+        EXPECT_EQ("wow64-32.live.doctor-missing", live->id) << run.output;
+        EXPECT_NE(std::string::npos, live->text.find("was not made")) << live->text;
+        DeleteFileW((alone + L"\\AtomTables10Doctor.exe").c_str());
+    }
 }
 
 } // namespace

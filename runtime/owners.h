@@ -171,9 +171,9 @@ public:
     TypeDescription &operator=(const TypeDescription &) = delete;
     ~TypeDescription() { Reset(); }
 
-    // Reads it from `info` (with the function's or variable's index where there is one).
     using Source = typename type_description::Source<T>::type;
 
+    // Reads it from `info` (with the function's or variable's index where there is one).
     template <class... Index>
     HRESULT Read(Source *info, Index... index) {
         Reset();
@@ -235,8 +235,9 @@ public:
     ~Handle() { Reset(); }
     HANDLE Get() const { return handle_; }
     bool Valid() const { return handle_ && handle_ != INVALID_HANDLE_VALUE; }
-    // Closes the handle held and takes `owned`.
+    // Closes the handle held and takes `owned`; handed the very handle it holds, it keeps it.
     void Reset(HANDLE owned = nullptr) {
+        if (owned == handle_) return;
         if (Valid()) CloseHandle(handle_);
         handle_ = owned;
     }

@@ -52,7 +52,7 @@ public:
             const std::wstring progId = c->ProgId(catalogue_);
             const auto clsid = String(view_, progId + L"\\CLSID");
             if (!clsid) missing.push_back(progId);
-            else if (!SamePath(*clsid, GuidText(c->clsid))) other.push_back(progId + L" names " + *clsid);
+            else if (!SameText(*clsid, GuidText(c->clsid))) other.push_back(progId + L" names " + *clsid);
         }
         if (!missing.empty())
             return Problem(Id("progid", "missing"),
@@ -79,11 +79,11 @@ public:
             }
             facts_.registeredClasses.push_back(c->name);
             const auto model = String(view_, key + L"\\InprocServer32", L"ThreadingModel");
-            if (!model || !SamePath(*model, L"Apartment"))
+            if (!model || !SameText(*model, L"Apartment"))
                 threading.push_back(c->name + L" (" + (model ? L"\"" + *model + L"\"" : std::wstring(L"none")) + L")");
             const auto progId = String(view_, key + L"\\ProgID");
             const auto library = String(view_, key + L"\\TypeLib");
-            if (!progId || !SamePath(*progId, c->ProgId(catalogue_)) || !library || !SamePath(*library, GuidText(catalogue_.libid)))
+            if (!progId || !SameText(*progId, c->ProgId(catalogue_)) || !library || !SameText(*library, GuidText(catalogue_.libid)))
                 incomplete.push_back(c->name);
         }
         if (!missing.empty()) {
@@ -126,7 +126,7 @@ public:
                 without.push_back(c->name);
                 continue;
             }
-            auto known = std::find_if(paths.begin(), paths.end(), [&](const auto &p) { return SamePath(p.first, *path); });
+            auto known = std::find_if(paths.begin(), paths.end(), [&](const auto &p) { return SameText(p.first, *path); });
             if (known == paths.end()) known = paths.insert(paths.end(), {*path, {}});
             known->second.push_back(c->name);
         }
@@ -215,7 +215,7 @@ public:
                                Explain(hr) + consequence,
                            Fix());
         std::wstring differs = Differs(registered.Get(), L"the registered library");
-        if (differs.empty() && facts_.serverUsable && !SamePath(*path, facts_.server)) {
+        if (differs.empty() && facts_.serverUsable && !SameText(*path, facts_.server)) {
             rt::ComPtr<ITypeLib> carried;
             if (SUCCEEDED(LoadTypeLibEx(facts_.server.c_str(), REGKIND_NONE, &carried)))
                 differs = Differs(carried.Get(), L"the library " + facts_.server + L" carries");
@@ -239,7 +239,7 @@ public:
                 continue;
             }
             const auto clsid = String(view_, key + L"\\ProxyStubClsid32");
-            if (!clsid || !SamePath(*clsid, kMarshaler)) proxyStub.push_back(dualInterface.name);
+            if (!clsid || !SameText(*clsid, kMarshaler)) proxyStub.push_back(dualInterface.name);
         }
         if (!missing.empty())
             return Problem(Id("interfaces", "missing"),
@@ -283,7 +283,7 @@ public:
                 wrong.push_back(std::wstring(need.progId) + L" (" + *server + L")");
             } else {
                 bool known = false;
-                for (const auto &s : servers) known = known || SamePath(s, *server);
+                for (const auto &s : servers) known = known || SameText(s, *server);
                 if (!known) servers.push_back(*server);
                 continue;
             }
@@ -324,7 +324,7 @@ public:
             return Ok(Id("installer"), product + L" is installed without its " + view_.Lane() + L" feature, for " +
                                            Programs() + L": adding the feature installs it for them.");
         const std::wstring installed = package_.Folder(view_) + L"\\" + kComponentName;
-        if (!facts_.server.empty() && !SamePath(facts_.server, installed))
+        if (!facts_.server.empty() && !SameText(facts_.server, installed))
             return Problem(Id("installer", "registered-elsewhere"),
                            product + L" installed " + installed + L" for " + Programs() + L", but the classes are registered at " +
                                facts_.server + L": another copy was registered over the installation.",

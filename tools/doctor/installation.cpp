@@ -171,7 +171,7 @@ std::wstring FolderOf(const std::wstring &path) {
     return slash == std::wstring::npos ? std::wstring() : path.substr(0, slash);
 }
 
-bool SamePath(const std::wstring &a, const std::wstring &b) {
+bool SameText(const std::wstring &a, const std::wstring &b) {
     return CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(), static_cast<int>(b.size()), TRUE) ==
            CSTR_EQUAL;
 }

@@ -63,7 +63,7 @@ bool FileExists(const std::wstring &path);
 std::optional<WORD> PeMachine(const std::wstring &path);   // nothing when it is not a PE file
 std::wstring MachineName(WORD machine);
 std::wstring FolderOf(const std::wstring &path);
-bool SamePath(const std::wstring &a, const std::wstring &b);
+bool SameText(const std::wstring &a, const std::wstring &b);   // case-insensitively (paths, GUIDs, values)
 std::wstring Quoted(const std::wstring &path);
 
 // This program and its version (the component's, from the same version header).

@@ -3,13 +3,14 @@
 #   cmake -DSOURCE_DIR=<repo> -DVERSION=<a.b.c.d> -DOUT_DIR=<dist> -DINCLUDE_DIR=<generated>
 #         -DBUILD_x64=<build> -DBUILD_x86=<build> -DSTRIP_x64=<strip> -DSTRIP_x86=<strip> -P bundle.cmake
 #
-# A build folder holds AtomTables10.dll, bedrock/QxBedrock10.dll and generated/AtomTables10.tlb;
+# A build folder holds AtomTables10.dll, bedrock/QxBedrock10.dll, generated/AtomTables10.tlb and
+# tools/doctor/AtomTables10Doctor.exe;
 # INCLUDE_DIR holds the generated header and GUID definitions. The result is
 # <OUT_DIR>/AtomTables10-<VERSION>.zip, one folder of that name inside:
 #
 #   README.md                      install, uninstall, registration-free use, building clients
-#   x64/, x86/                     AtomTables10.dll, QxBedrock10.dll, AtomTables10.tlb and the
-#                                  assembly manifests of both DLLs
+#   x64/, x86/                     AtomTables10.dll, QxBedrock10.dll, AtomTables10.tlb, the
+#                                  assembly manifests of both DLLs and AtomTables10Doctor.exe
 #   include/                       AtomTables10.h, AtomTables10_i.c, automation_base.h
 #   examples/                      the scripts, the C++ clients and an application manifest
 cmake_minimum_required(VERSION 3.25)
@@ -76,7 +77,8 @@ foreach(lane x64 x86)
   else()
     set(arch x86)
   endif()
-  foreach(file ${build}/AtomTables10.dll ${build}/bedrock/QxBedrock10.dll ${build}/generated/AtomTables10.tlb)
+  foreach(file ${build}/AtomTables10.dll ${build}/bedrock/QxBedrock10.dll ${build}/generated/AtomTables10.tlb
+               ${build}/tools/doctor/AtomTables10Doctor.exe)
     if(NOT EXISTS ${file})
       message(FATAL_ERROR "bundle.cmake: ${file} is missing")
     endif()
@@ -84,7 +86,7 @@ foreach(lane x64 x86)
   endforeach()
   # Without their debugging information the DLLs are a sixth of the size. (Keeping the file's date
   # keeps the PE header's time stamp that of the link, so that stripping again gives the same file.)
-  foreach(dll AtomTables10.dll QxBedrock10.dll)
+  foreach(dll AtomTables10.dll QxBedrock10.dll AtomTables10Doctor.exe)
     execute_process(COMMAND ${STRIP_${lane}} --strip-debug --preserve-dates ${dir}/${dll} RESULT_VARIABLE status)
     if(NOT status EQUAL 0)
       message(FATAL_ERROR "bundle.cmake: cannot strip ${lane}/${dll}")

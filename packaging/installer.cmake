@@ -8,7 +8,10 @@
 #   make_installer(OUT <msi> WXS <WiX source to write> ARCH <x64|x86> VERSION <a.b.c.d> UPGRADE_CODE <guid> PRODUCT <name>
 #                  MANUFACTURER <name> FOLDER <folder under Program Files>
 #                  DLL <file name> SOURCE_x64 <file> SOURCE_x86 <file> ENTRIES <capture file>
-#                  WIXL <wixl> MSIBUILD <msibuild>)
+#                  WIXL <wixl> MSIBUILD <msibuild> [PROGRAMS <file name>...])
+#
+# PROGRAMS: files of the DLL's folder installed beside it in each architecture (the doctor), each a
+# component of its own in that architecture's feature.
 #
 # ARCH x64: a package for 64-bit Windows holding both architectures, each a feature of its own (x64
 # into the 64-bit Program Files, x86 into the 32-bit one), so that 64-bit and 32-bit hosts both find
@@ -47,7 +50,7 @@ function(_installer_value data file_id out)
 endfunction()
 
 function(make_installer)
-  cmake_parse_arguments(arg "" "OUT;WXS;ARCH;VERSION;UPGRADE_CODE;PRODUCT;MANUFACTURER;FOLDER;DLL;SOURCE_x64;SOURCE_x86;ENTRIES;WIXL;MSIBUILD" "" ${ARGN})
+  cmake_parse_arguments(arg "" "OUT;WXS;ARCH;VERSION;UPGRADE_CODE;PRODUCT;MANUFACTURER;FOLDER;DLL;SOURCE_x64;SOURCE_x86;ENTRIES;WIXL;MSIBUILD" "PROGRAMS" ${ARGN})
   if(arg_ARCH STREQUAL "x64")
     set(archs x64 x86)
   else()
@@ -171,6 +174,13 @@ function(make_installer)
                            "${${component}_rows}          </Component>\n")
       endif()
     endforeach()
+    get_filename_component(source_dir ${source} DIRECTORY)
+    foreach(program IN LISTS arg_PROGRAMS)
+      _installer_guid(${arg_UPGRADE_CODE} "${program}_${arch}" program_guid)
+      string(APPEND rows "          <Component Id=\"${program}_${arch}\" Guid=\"${program_guid}\" Win64=\"${win64}\">\n"
+                         "            <File Id=\"${program}_${arch}\" Name=\"${program}\" Source=\"${source_dir}/${program}\" KeyPath=\"yes\"/>\n"
+                         "          </Component>\n")
+    endforeach()
     string(APPEND directories
 "      <Directory Id=\"${root}\">
         <Directory Id=\"INSTALLDIR_${arch}\" Name=\"${folder}\">
@@ -198,6 +208,9 @@ ${rows}        </Directory>
       set(title "For 32-bit programs")
     endif()
     set(refs "      <ComponentRef Id=\"File_${arch}\"/>\n")
+    foreach(program IN LISTS arg_PROGRAMS)
+      string(APPEND refs "      <ComponentRef Id=\"${program}_${arch}\"/>\n")
+    endforeach()
     foreach(component IN LISTS components)
       if(arch IN_LIST ${component}_owners)
         string(APPEND refs "      <ComponentRef Id=\"${component}\"/>\n")
@@ -248,6 +261,13 @@ ${features}  </Product>
   endforeach()
 endfunction()
 
+# One upgrade code per product line and package architecture, never to change (the doctor,
+# tools/doctor, finds the installed package by it).
+set(upgrade_AtomTables10_x64 9765EF9E-1DE4-49FC-82EF-934F51FB0327)
+set(upgrade_AtomTables10_x86 545AE3AE-079C-4B95-85F3-26026F745620)
+set(upgrade_QxBedrock10_x64 F60C16B5-74CD-4B3C-BDF0-FEE223EB7C64)
+set(upgrade_QxBedrock10_x86 79A256BA-2B30-4684-8D2B-C6B08033E184)
+
 # The release's packages, from a folder laid out as the bundle's (x64\ and x86\ with the DLLs):
 #   <OUT_DIR>/AtomTables10-<VERSION>-x64.msi     64-bit Windows: both architectures
 #   <OUT_DIR>/AtomTables10-<VERSION>-x86.msi     32-bit Windows
@@ -259,11 +279,6 @@ endfunction()
 #                   ENTRIES <capture file> WIXL <wixl> MSIBUILD <msibuild>)
 function(make_installers)
   cmake_parse_arguments(arg "" "OUT_DIR;WXS_DIR;STAGE;VERSION;LIBRARY_VERSION;MANUFACTURER;ENTRIES;WIXL;MSIBUILD" "" ${ARGN})
-  # One upgrade code per product line and package architecture, never to change.
-  set(upgrade_AtomTables10_x64 9765EF9E-1DE4-49FC-82EF-934F51FB0327)
-  set(upgrade_AtomTables10_x86 545AE3AE-079C-4B95-85F3-26026F745620)
-  set(upgrade_QxBedrock10_x64 F60C16B5-74CD-4B3C-BDF0-FEE223EB7C64)
-  set(upgrade_QxBedrock10_x86 79A256BA-2B30-4684-8D2B-C6B08033E184)
   file(MAKE_DIRECTORY ${arg_OUT_DIR} ${arg_WXS_DIR})
   foreach(arch x64 x86)
     make_installer(OUT ${arg_OUT_DIR}/AtomTables10-${arg_VERSION}-${arch}.msi
@@ -271,7 +286,7 @@ function(make_installers)
                    UPGRADE_CODE ${upgrade_AtomTables10_${arch}} PRODUCT AtomTables10
                    MANUFACTURER "${arg_MANUFACTURER}" FOLDER AtomTables10 DLL AtomTables10.dll
                    SOURCE_x64 ${arg_STAGE}/x64/AtomTables10.dll SOURCE_x86 ${arg_STAGE}/x86/AtomTables10.dll
-                   ENTRIES ${arg_ENTRIES} WIXL ${arg_WIXL} MSIBUILD ${arg_MSIBUILD})
+                   ENTRIES ${arg_ENTRIES} WIXL ${arg_WIXL} MSIBUILD ${arg_MSIBUILD} PROGRAMS AtomTables10Doctor.exe)
     make_installer(OUT ${arg_OUT_DIR}/QxBedrock10-standin-${arg_LIBRARY_VERSION}-${arch}.msi
                    WXS ${arg_WXS_DIR}/QxBedrock10-standin-${arch}.wxs ARCH ${arch}
                    VERSION ${arg_LIBRARY_VERSION} UPGRADE_CODE ${upgrade_QxBedrock10_${arch}}

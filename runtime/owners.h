@@ -142,14 +142,25 @@ private:
 };
 
 // What a type description hands out (its attributes, one function's or one variable's
-// description), given back to it when the owner goes.
+// description; a type library's attributes), given back to it when the owner goes.
 namespace type_description {
 inline HRESULT Get(ITypeInfo *info, TYPEATTR **out) { return info->GetTypeAttr(out); }
 inline HRESULT Get(ITypeInfo *info, UINT index, FUNCDESC **out) { return info->GetFuncDesc(index, out); }
 inline HRESULT Get(ITypeInfo *info, UINT index, VARDESC **out) { return info->GetVarDesc(index, out); }
+inline HRESULT Get(ITypeLib *library, TLIBATTR **out) { return library->GetLibAttr(out); }
 inline void GiveBack(ITypeInfo *info, TYPEATTR *held) { info->ReleaseTypeAttr(held); }
 inline void GiveBack(ITypeInfo *info, FUNCDESC *held) { info->ReleaseFuncDesc(held); }
 inline void GiveBack(ITypeInfo *info, VARDESC *held) { info->ReleaseVarDesc(held); }
+inline void GiveBack(ITypeLib *library, TLIBATTR *held) { library->ReleaseTLibAttr(held); }
+// Who hands it out: a type description, or for TLIBATTR the type library.
+template <class T>
+struct Source {
+    using type = ITypeInfo;
+};
+template <>
+struct Source<TLIBATTR> {
+    using type = ITypeLib;
+};
 } // namespace type_description
 
 template <class T>
@@ -160,9 +171,11 @@ public:
     TypeDescription &operator=(const TypeDescription &) = delete;
     ~TypeDescription() { Reset(); }
 
+    using Source = typename type_description::Source<T>::type;
+
     // Reads it from `info` (with the function's or variable's index where there is one).
     template <class... Index>
-    HRESULT Read(ITypeInfo *info, Index... index) {
+    HRESULT Read(Source *info, Index... index) {
         Reset();
         HRESULT hr = type_description::Get(info, static_cast<UINT>(index)..., &held_);
         if (SUCCEEDED(hr)) info_ = info;
@@ -176,12 +189,66 @@ private:
         if (held_) type_description::GiveBack(info_.Get(), held_);
         held_ = nullptr;
     }
-    ComPtr<ITypeInfo> info_;
+    ComPtr<Source> info_;
     T *held_ = nullptr;
 };
 
 using TypeAttr = TypeDescription<TYPEATTR>;
 using FuncDesc = TypeDescription<FUNCDESC>;
 using VarDesc = TypeDescription<VARDESC>;
+using TLibAttr = TypeDescription<TLIBATTR>;
+
+// An open registry key, closed when it goes.
+class RegKey {
+public:
+    RegKey() = default;
+    RegKey(const RegKey &) = delete;
+    RegKey &operator=(const RegKey &) = delete;
+    ~RegKey() { Reset(); }
+    HKEY Get() const { return key_; }
+    // For out-parameters: closes the key held and hands out the slot.
+    HKEY *Receive() {
+        Reset();
+        return &key_;
+    }
+
+private:
+    void Reset() {
+        if (key_) RegCloseKey(std::exchange(key_, nullptr));
+    }
+    HKEY key_ = nullptr;
+};
+
+// A kernel handle (a process, a thread, a file, a pipe), closed when it goes. Both null and
+// INVALID_HANDLE_VALUE read as none.
+class Handle {
+public:
+    Handle() = default;
+    explicit Handle(HANDLE owned) : handle_(owned) {}
+    Handle(const Handle &) = delete;
+    Handle &operator=(const Handle &) = delete;
+    Handle(Handle &&other) noexcept : handle_(std::exchange(other.handle_, nullptr)) {}
+    Handle &operator=(Handle &&other) noexcept {
+        if (this != &other) Reset(std::exchange(other.handle_, nullptr));
+        return *this;
+    }
+    ~Handle() { Reset(); }
+    HANDLE Get() const { return handle_; }
+    bool Valid() const { return handle_ && handle_ != INVALID_HANDLE_VALUE; }
+    // Closes the handle held and takes `owned`; handed the very handle it holds, it keeps it.
+    void Reset(HANDLE owned = nullptr) {
+        if (owned == handle_) return;
+        if (Valid()) CloseHandle(handle_);
+        handle_ = owned;
+    }
+    // For out-parameters: closes the handle held and hands out the slot.
+    HANDLE *Receive() {
+        Reset();
+        return &handle_;
+    }
+
+private:
+    HANDLE handle_ = nullptr;
+};
 
 } // namespace rt

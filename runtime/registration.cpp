@@ -9,26 +9,6 @@
 namespace rt::registration {
 namespace {
 
-// An open registry key, closed when it goes.
-class RegKey {
-public:
-    RegKey() = default;
-    RegKey(const RegKey &) = delete;
-    RegKey &operator=(const RegKey &) = delete;
-    ~RegKey() {
-        if (key_) RegCloseKey(key_);
-    }
-    HKEY Get() const { return key_; }
-    HKEY *Receive() {
-        if (key_) RegCloseKey(key_);
-        key_ = nullptr;
-        return &key_;
-    }
-
-private:
-    HKEY key_ = nullptr;
-};
-
 std::wstring GuidText(const GUID &guid) {
     wchar_t text[40] = {};
     StringFromGUID2(guid, text, 40);

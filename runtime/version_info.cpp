@@ -36,8 +36,9 @@ std::wstring String(std::wstring_view key) {
     return text;
 }
 
-Numbers FileVersion() {
-    std::vector<BYTE> block = Block();
+namespace {
+
+Numbers FixedFileVersion(std::vector<BYTE> &block) {
     Numbers numbers;
     if (block.empty()) return numbers;
     void *value = nullptr;
@@ -50,6 +51,29 @@ Numbers FileVersion() {
     numbers.build = HIWORD(info->dwFileVersionLS);
     numbers.revision = LOWORD(info->dwFileVersionLS);
     return numbers;
+}
+
+} // namespace
+
+Numbers FileVersion() {
+    std::vector<BYTE> block = Block();
+    return FixedFileVersion(block);
+}
+
+std::optional<Numbers> FileVersion(const std::wstring &file) {
+    DWORD ignored = 0;
+    const DWORD size = GetFileVersionInfoSizeW(file.c_str(), &ignored);
+    if (!size) return std::nullopt;
+    std::vector<BYTE> block(size);
+    if (!GetFileVersionInfoW(file.c_str(), 0, size, block.data())) return std::nullopt;
+    const Numbers numbers = FixedFileVersion(block);
+    if (numbers == Numbers{}) return std::nullopt;
+    return numbers;
+}
+
+std::wstring Text(const Numbers &numbers) {
+    return std::to_wstring(numbers.major) + L"." + std::to_wstring(numbers.minor) + L"." + std::to_wstring(numbers.build) +
+           L"." + std::to_wstring(numbers.revision);
 }
 
 } // namespace rt::version

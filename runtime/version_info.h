@@ -1,6 +1,7 @@
 // Reads the module's version resource.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -13,7 +14,13 @@ std::wstring String(std::wstring_view key);
 // The fixed part: file version as major, minor, build, revision.
 struct Numbers {
     WORD major = 0, minor = 0, build = 0, revision = 0;
+    bool operator==(const Numbers &) const = default;
 };
 Numbers FileVersion();
+// The same of any file (a DLL or program of either architecture, read as data); nothing when the
+// file has no version resource or cannot be read.
+std::optional<Numbers> FileVersion(const std::wstring &file);
+// "major.minor.build.revision"
+std::wstring Text(const Numbers &numbers);
 
 } // namespace rt::version

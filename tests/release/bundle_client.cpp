@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include "runtime/owners.h"
+
 namespace bundle {
 namespace {
 
@@ -17,21 +19,7 @@ std::wstring Environment(const wchar_t *name) {
     return value;
 }
 
-// A file handle, closed when it goes.
-class Handle {
-public:
-    explicit Handle(HANDLE handle) : handle_(handle) {}
-    Handle(const Handle &) = delete;
-    Handle &operator=(const Handle &) = delete;
-    ~Handle() {
-        if (handle_ && handle_ != INVALID_HANDLE_VALUE) CloseHandle(handle_);
-    }
-    HANDLE Get() const { return handle_; }
-    bool Valid() const { return handle_ && handle_ != INVALID_HANDLE_VALUE; }
-
-private:
-    HANDLE handle_;
-};
+using rt::Handle;
 
 } // namespace
 

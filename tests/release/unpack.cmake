@@ -38,9 +38,9 @@ foreach(lane ${ARCH} ${COMPANION_ARCH})
   else()
     set(build ${COMPANION_DIR})
   endif()
-  # The DLLs are the build's without their debugging information.
+  # The DLLs and the doctor are the build's without their debugging information.
   file(MAKE_DIRECTORY ${UNPACKED}-stripped/${lane})
-  foreach(dll AtomTables10.dll bedrock/QxBedrock10.dll)
+  foreach(dll AtomTables10.dll bedrock/QxBedrock10.dll tools/doctor/AtomTables10Doctor.exe)
     get_filename_component(dll_name ${dll} NAME)
     execute_process(COMMAND ${STRIP_${lane}} --strip-debug --preserve-dates -o ${UNPACKED}-stripped/${lane}/${dll_name} ${build}/${dll}
                     RESULT_VARIABLE status)
@@ -109,7 +109,7 @@ foreach(lane x64 x86)
   else()
     set(machine "504500004c01") # "PE\0\0", IMAGE_FILE_MACHINE_I386
   endif()
-  foreach(dll AtomTables10.dll QxBedrock10.dll)
+  foreach(dll AtomTables10.dll QxBedrock10.dll AtomTables10Doctor.exe)
     if(EXISTS ${root}/${lane}/${dll})
       pe_machine(${root}/${lane}/${dll} header)
       if(NOT header STREQUAL machine)

@@ -24,3 +24,34 @@ TEST(Owners, ResettingToWhatIsHeldKeepsIt) {
     faults::WatchFrees(false);
     EXPECT_EQ(0, faults::DoubleFrees()) << "an owner freed what it held, then freed it again";
 }
+
+// A kernel handle and a registry key are closed once, when their last owner goes.
+TEST(Owners, HandlesAndKeysAreClosedWhenTheirOwnerGoes) {
+    HANDLE raw = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    ASSERT_TRUE(raw);
+    DWORD flags = 0;
+    {
+        rt::Handle owner(raw);
+        rt::Handle moved(std::move(owner));
+        EXPECT_FALSE(owner.Valid());
+        EXPECT_EQ(raw, moved.Get());
+        rt::Handle none(INVALID_HANDLE_VALUE);
+        EXPECT_FALSE(none.Valid()) << "no handle: nothing to close";
+        EXPECT_TRUE(GetHandleInformation(raw, &flags)) << "still open while an owner holds it";
+    }
+    EXPECT_FALSE(GetHandleInformation(raw, &flags)) << "closed when its owner went";
+
+    HKEY rawKey = nullptr;
+    {
+        rt::RegKey key;
+        ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExW(HKEY_CURRENT_USER, L"Software", 0, KEY_READ, key.Receive()));
+        rawKey = key.Get();
+        DWORD subkeys = 0;
+        EXPECT_EQ(ERROR_SUCCESS, RegQueryInfoKeyW(rawKey, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, nullptr,
+                                                  nullptr, nullptr, nullptr, nullptr));
+    }
+    DWORD subkeys = 0;
+    EXPECT_NE(ERROR_SUCCESS, RegQueryInfoKeyW(rawKey, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, nullptr, nullptr,
+                                              nullptr, nullptr, nullptr))
+        << "closed when its owner went";
+}

@@ -285,31 +285,38 @@ public:
     // Binds every argument, or none (false: the call is not one for the direct route).
     bool Bind(const Member &member, const DISPPARAMS &params) {
         if (!member.direct || params.cNamedArgs != 0) return false;
-        const size_t count = member.params.size();
-        if (params.cArgs > count) return false;
-        for (size_t p = 0; p < count; ++p) {
+        const UINT count = member.paramCount, passed = params.cArgs;
+        if (passed > count) return false;
+        const VARIANTARG *last = params.rgvarg + passed; // the first argument is last[-1]
+        for (UINT p = 0; p < passed; ++p) {
             const DispatchInterface::Param &param = member.params[p];
-            const VARIANTARG *arg = p < params.cArgs ? &params.rgvarg[params.cArgs - 1 - p] : nullptr;
-            void *storage = nullptr;
-            if (!arg || IsMissing(arg)) {
-                if (!param.optional) return false;
-            } else if (V_VT(arg) == static_cast<VARTYPE>(VT_BYREF | param.type)) {
+            const VARIANTARG *arg = last - 1 - p;
+            const VARTYPE exact = static_cast<VARTYPE>(VT_BYREF | param.type);
+            void *storage;
+            if (V_VT(arg) == exact) {
                 storage = V_BYREF(arg);
             } else if (V_VT(arg) == (VT_BYREF | VT_VARIANT)) {
-                VARIANT *variable = V_VARIANTREF(arg);
+                const VARIANT *variable = V_VARIANTREF(arg);
                 if (!variable) return false;
                 if (V_VT(variable) == param.type)
-                    storage = Payload(variable);
-                else if (V_VT(variable) == static_cast<VARTYPE>(VT_BYREF | param.type))
+                    storage = Payload(const_cast<VARIANT *>(variable));
+                else if (V_VT(variable) == exact)
                     storage = V_BYREF(variable);
                 else
                     return false;
+            } else if (IsMissing(arg) && param.optional) {
+                slots_[p] = 0;
+                continue;
             } else {
                 return false;
             }
             // A reference that points nowhere is refused by the phases.
-            if (arg && !storage) return false;
+            if (!storage) return false;
             slots_[p] = reinterpret_cast<ULONG_PTR>(storage);
+        }
+        for (UINT p = passed; p < count; ++p) {
+            if (!member.params[p].optional) return false;
+            slots_[p] = 0;
         }
         count_ = count;
         return true;
@@ -338,8 +345,15 @@ public:
 
 private:
     ULONG_PTR slots_[kDirectSlots];
-    size_t count_ = 0;
+    UINT count_ = 0;
 };
+
+// IID_NULL, compared without loading it from the import library.
+bool IsNullGuid(REFIID riid) {
+    uint64_t halves[2];
+    std::memcpy(halves, &riid, sizeof halves);
+    return (halves[0] | halves[1]) == 0;
+}
 
 // Whether a failure is the runtime's (a member's error, or running out of memory), which Invoke
 // reports as an exception, rather than a dispatch error about the call itself.
@@ -727,6 +741,7 @@ HRESULT ReadMember(ITypeInfo *vtableInfo, UINT index, DispatchInterface::Member 
         if (!optionalSeen) ++member.required;
         member.params.push_back(param);
     }
+    member.paramCount = static_cast<UINT>(member.params.size());
     member.direct = member.params.size() + (member.result != kNoResult ? 1 : 0) <= kDirectSlots &&
                     member.result != VT_VARIANT && member.result != VT_DECIMAL;
     for (const DispatchInterface::Param &param : member.params)
@@ -875,7 +890,7 @@ HRESULT DispatchInterface::GetTypeInfo(UINT index, LCID, ITypeInfo **info) const
 
 HRESULT DispatchInterface::GetIDsOfNames(REFIID riid, LPOLESTR *names, UINT count, LCID,
                                          DISPID *ids) const {
-    if (riid != IID_NULL) return DISP_E_UNKNOWNINTERFACE;
+    if (!IsNullGuid(riid)) return DISP_E_UNKNOWNINTERFACE;
     if (count && (!names || !ids)) return E_INVALIDARG;
     const Description *d = nullptr;
     HRESULT hr = Read(d);
@@ -925,7 +940,7 @@ inline const DispatchInterface::Member *DispatchInterface::Description::Find(DIS
 
 HRESULT DispatchInterface::Invoke(IDispatch *object, DISPID id, REFIID riid, WORD flags, DISPPARAMS *params,
                                   VARIANT *result, EXCEPINFO *exception, UINT *argError) const noexcept {
-    if (riid != IID_NULL) return DISP_E_UNKNOWNINTERFACE;
+    if (!IsNullGuid(riid)) return DISP_E_UNKNOWNINTERFACE;
     if (!params) return E_INVALIDARG;
     if ((params->cArgs && !params->rgvarg) || params->cNamedArgs > params->cArgs ||
         (params->cNamedArgs && !params->rgdispidNamedArgs))

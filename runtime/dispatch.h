@@ -42,6 +42,7 @@ public:
         std::vector<Param> params; // without the result
         VARTYPE result = VT_EMPTY; // type of the [out, retval] parameter, VT_EMPTY when none
         UINT required = 0;         // parameters before the first optional one
+        UINT paramCount = 0;       // params.size()
         // Whether a call may take the direct route: every parameter a reference to a plain value
         // (not a VARIANT, not an object), and few enough of them for a direct vtable call
         // (dispatch.cpp).

@@ -68,6 +68,18 @@ Report Census(const std::wstring &arguments) {
     return report;
 }
 
+// The same, with the report written into a file (/out:), read back in the ANSI code page. Wine's
+// cscript overruns its heap printing text of two-byte characters into a file or a pipe, so the
+// census's report of such names is taken this way.
+Report CensusIntoFile(const std::wstring &arguments) {
+    Report report = Census(arguments + L" /out:report.txt");
+    EXPECT_TRUE(report.out.empty()) << Narrow(report.out);
+    report.out.clear();
+    for (wchar_t c : testing_support::FromAnsi(bundle::ReadFile(bundle::WorkDir() + L"\\report.txt")))
+        if (c != L'\r') report.out += c;
+    return report;
+}
+
 // What the census prints, as its page describes it.
 std::wstring Shown(std::wstring name, size_t most = 0) {
     for (wchar_t &c : name) c = c < 0x20 ? L'?' : c;
@@ -271,7 +283,7 @@ TEST_F(CensusTest, TwoByteNames) {
     ASSERT_TRUE(atoms.Add(unseen));
     const Table table = Walk();
 
-    Report report = Census(L"/csv:twobyte.csv /all");
+    Report report = CensusIntoFile(L"/csv:twobyte.csv /all");
     EXPECT_EQ(0u, report.code);
     EXPECT_EQ(0u, report.out.find(Usage(table.size() - 1))) << "all but the one too long for a read";
     EXPECT_FALSE(report.Has(unseen.substr(0, 20)));
@@ -289,10 +301,10 @@ TEST_F(CensusTest, TwoByteNames) {
         EXPECT_NE(std::string::npos, csv.find(ToAnsi(atom + names[i].second + L"," + quoted + L"\r\n")))
             << "in the ANSI code page";
     }
-    report = Census(L"/compare:twobyte.csv");
+    report = CensusIntoFile(L"/compare:twobyte.csv");
     EXPECT_EQ(L"Since twobyte.csv: 0 names added, 0 gone.\n", report.out);
     atoms.DeleteLast(atoms.atoms.size() - 2); // the two first names stay
-    report = Census(L"/compare:twobyte.csv /all");
+    report = CensusIntoFile(L"/compare:twobyte.csv /all");
     std::wstring gone = L"Since twobyte.csv: 0 names added, 4 gone.\n\nGone, 4 groups, largest first:\n" + kHeader;
     EXPECT_TRUE(report.Has(L"\u30E4\u30DE\u30C0-17\n")) << Narrow(report.out);
     EXPECT_EQ(0u, report.out.find(gone)) << Narrow(report.out);

@@ -261,8 +261,6 @@ TEST_F(CensusTest, Refusals) {
     }
 }
 
-} // namespace
-
 // In a code page of two-byte characters (the census.932 test): names of them are listed whole
 // (the copied count is of bytes, so the census cuts at the terminator too), grouped by the rule,
 // written to the CSV file in that code page and read back from it; a name whose ANSI form is longer
@@ -305,7 +303,9 @@ TEST_F(CensusTest, TwoByteNames) {
     EXPECT_EQ(L"Since twobyte.csv: 0 names added, 0 gone.\n", report.out);
     atoms.DeleteLast(atoms.atoms.size() - 2); // the two first names stay
     report = CensusIntoFile(L"/compare:twobyte.csv /all");
-    std::wstring gone = L"Since twobyte.csv: 0 names added, 4 gone.\n\nGone, 4 groups, largest first:\n" + kHeader;
+    const std::wstring gone = L"Since twobyte.csv: 0 names added, 4 gone.\n\nGone, 4 groups, largest first:\n" + kHeader;
     EXPECT_TRUE(report.Has(L"\u30E4\u30DE\u30C0-17\n")) << Narrow(report.out);
     EXPECT_EQ(0u, report.out.find(gone)) << Narrow(report.out);
 }
+
+} // namespace

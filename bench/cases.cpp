@@ -122,7 +122,23 @@ struct Names {
 Bstr Wide(const std::string &text) { return Bstr(std::wstring(text.begin(), text.end())); }
 
 // Kept for the whole process: the cases' closures refer to them.
-Names g_local, g_global;
+Names g_local, g_global, g_twoByte;
+
+// A name of 40 two-byte characters (kana), for the cases that measure what a code page of them
+// (932, 936, 949) costs; false where the ANSI code page has no such characters.
+bool PrepareTwoByte(Names &names) {
+    std::wstring name;
+    for (int i = 0; i < 40; ++i) name += static_cast<wchar_t>(0x3042 + 2 * i);
+    char bytes[kAnsiNameBytes];
+    BOOL substituted = FALSE;
+    const int n = WideCharToMultiByte(CP_ACP, 0, name.data(), static_cast<int>(name.size()), bytes,
+                                      kAnsiNameBytes - 1, nullptr, &substituted);
+    if (n != 2 * static_cast<int>(name.size()) || substituted) return false;
+    names.existingA.assign(bytes, static_cast<size_t>(n));
+    names.existing = Bstr(name);
+    names.existingAtom = AddLocal::Raw(names.existingA.c_str());
+    return names.existingAtom != 0;
+}
 
 template <class Add, class Read>
 void Prepare(Names &names, const char *prefix, int fresh) {
@@ -448,6 +464,26 @@ std::vector<Case> LocalCases(Component &component, bool quick) {
     cases[7].scriptKey = L"FindAtomAmts.missing";
     cases[8].scriptKey = L"GetAtomNameAmts.existing";
     cases[9].scriptKey = L"GetAtomNameAmts.missing";
+    // Add, find and read back a name of two-byte characters, where the ANSI code page has them (run
+    // the benchmark in such a locale: LANG=ja_JP.UTF-8 for 932).
+    if (PrepareTwoByte(g_twoByte)) {
+        const std::wstring variant = L", 40 two-byte characters (code page " + std::to_wstring(GetACP()) + L")";
+        cases.push_back(FixedName<AddLocal, DeleteLocal>(component, g_twoByte, true, true, calls, false));
+        cases.push_back(FixedName<FindLocal, DeleteLocal>(component, g_twoByte, true, false, calls, false));
+        cases.push_back(Reads<ReadLocal>(component, g_twoByte, true, calls, false));
+        for (size_t i = cases.size() - 3; i < cases.size(); ++i) cases[i].variant += variant;
+        short atom = static_cast<short>(g_twoByte.existingAtom);
+        BSTR text = nullptr;
+        const std::wstring expected = std::wstring(g_twoByte.existing.View()) + L'\0';
+        if (FAILED(component.object->GetAtomNameAmts(&atom, nullptr, nullptr, &text)) || SysStringLen(text) != 255 ||
+            std::wstring_view(text, expected.size()) != expected) {
+            std::fprintf(stderr, "bench: the component does not read the two-byte name back as the platform does\n");
+            ++g_failures;
+        }
+        SysFreeString(text);
+    } else {
+        std::fprintf(stderr, "bench: code page %u has no two-byte characters: no two-byte name cases\n", GetACP());
+    }
     return cases;
 }
 

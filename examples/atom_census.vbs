@@ -4,8 +4,9 @@
 '   cscript //nologo atom_census.vbs /csv:before.csv       the same, and every atom into a CSV file
 '   cscript //nologo atom_census.vbs /compare:before.csv   the names added and gone since that file
 '
-'   /all     every group and every name (otherwise the 20 largest groups, a few names each)
-'   /top:N   the N largest groups
+'   /all       every group and every name (otherwise the 20 largest groups, a few names each)
+'   /top:N     the N largest groups
+'   /out:FILE  the report into FILE, in the system's ANSI code page, instead of onto the console
 '
 ' The global atom table holds at most 16384 string atoms, 0xC000 to 0xFFFF, for every program of
 ' the session. When it is full, adding an atom fails ("Not enough storage is available to process
@@ -33,7 +34,7 @@ Const NEARLY_FULL = 14746     ' 90 % of the limit
 Const DEFAULT_TOP = 20
 Const CSV_HEADER = "atom,hex,group,name"
 
-Dim csvPath, comparePath, showAll, top, shape, controls, quoting
+Dim csvPath, comparePath, outPath, report, showAll, top, shape, controls, quoting
 ' A name's group: leading separators, then letters (A-Z, a-z and every character beyond ASCII).
 Set shape = New RegExp
 shape.Pattern = "^([^0-9A-Za-z\u0080-\uFFFF]*[A-Za-z\u0080-\uFFFF]*)[\s\S]*$"
@@ -43,8 +44,9 @@ controls.Global = True
 ' What a CSV field must be quoted for.
 Set quoting = New RegExp
 quoting.Pattern = "[,""\r\n]|^ | $"
-csvPath = "" : comparePath = "" : showAll = False : top = DEFAULT_TOP
+csvPath = "" : comparePath = "" : outPath = "" : showAll = False : top = DEFAULT_TOP
 ReadArguments
+If outPath <> "" Then Set report = CreateFile(outPath)
 
 ' --- The census: every string atom of the global table, in atom order. ----------------------------
 Dim count, atoms, names, shapes, snapshot
@@ -58,7 +60,13 @@ If comparePath = "" Then
 Else
     ReportChanges snapshot, comparePath
 End If
+If outPath <> "" Then report.Close
 WScript.Quit 0
+
+' One line of the report.
+Sub Say(text)
+    If outPath = "" Then WScript.Echo text Else report.WriteLine text
+End Sub
 
 Sub TakeCensus()
     Dim tables, atom, copied, text, length
@@ -90,22 +98,22 @@ End Sub
 ' --- Reports. ------------------------------------------------------------------------------------
 Sub ReportTable()
     Dim groups
-    WScript.Echo "Global atom table: " & count & " of " & TABLE_LIMIT & " string atoms in use (" & _
+    Say "Global atom table: " & count & " of " & TABLE_LIMIT & " string atoms in use (" & _
                  Percent(count, TABLE_LIMIT) & "), " & (TABLE_LIMIT - count) & " free."
     WarnIfFull
     If count = 0 Then Exit Sub
     Set groups = New GroupList
     groups.Build atoms, names, shapes, count
-    WScript.Echo ""
-    WScript.Echo groups.Count & " groups, largest first:"
+    Say ""
+    Say groups.Count & " groups, largest first:"
     groups.Show showAll, top, True
 End Sub
 
 Sub WarnIfFull()
     If count >= TABLE_LIMIT Then
-        WScript.Echo "The table is FULL: adding a global atom fails until atoms are deleted."
+        Say "The table is FULL: adding a global atom fails until atoms are deleted."
     ElseIf count >= NEARLY_FULL Then
-        WScript.Echo "The table is NEARLY FULL (" & Percent(NEARLY_FULL, TABLE_LIMIT) & " or more in use): " & _
+        Say "The table is NEARLY FULL (" & Percent(NEARLY_FULL, TABLE_LIMIT) & " or more in use): " & _
                      "adding global atoms will soon fail."
     End If
 End Sub
@@ -140,7 +148,7 @@ Sub ReportChanges(earlier, path)
         End If
     Next
 
-    WScript.Echo "Since " & path & ": " & Plural(added, "name") & " added, " & gone & " gone."
+    Say "Since " & path & ": " & Plural(added, "name") & " added, " & gone & " gone."
     WarnIfFull
     ShowChanged "Added", addedAtoms, addedNames, addedShapes, added
     ShowChanged "Gone", goneAtoms, goneNames, goneShapes, gone
@@ -152,8 +160,8 @@ Sub ShowChanged(title, atomList, nameList, shapeList, n)
     If n = 0 Then Exit Sub
     Set groups = New GroupList
     groups.Build atomList, nameList, shapeList, n
-    WScript.Echo ""
-    WScript.Echo title & ", " & Plural(groups.Count, "group") & ", largest first:"
+    Say ""
+    Say title & ", " & Plural(groups.Count, "group") & ", largest first:"
     groups.Show showAll, top, False
 End Sub
 
@@ -248,20 +256,20 @@ Class GroupList
     ' `top` largest groups otherwise. withAtoms: names listed with their atoms.
     Public Sub Show(all, top, withAtoms)
         Dim k, g, i, shown, rest, restNames
-        WScript.Echo "  names  group                     examples"
+        Say "  names  group                     examples"
         shown = groupCount
         If Not all And top < shown Then shown = top
         For k = 0 To shown - 1
             g = order(k)
-            WScript.Echo Pad(sizes(g), 7, True) & "  " & Pad(Display(Label(g), 24), 24, False) & "  " & Examples(g)
+            Say Pad(sizes(g), 7, True) & "  " & Pad(Display(Label(g), 24), 24, False) & "  " & Examples(g)
             If all Then
                 i = firsts(g)
                 Do While i >= 0
                     If withAtoms Then
-                        WScript.Echo Space(11) & Pad(itemAtoms(i), 6, True) & "  " & AtomHex(itemAtoms(i)) & "  " & _
+                        Say Space(11) & Pad(itemAtoms(i), 6, True) & "  " & AtomHex(itemAtoms(i)) & "  " & _
                                      Display(itemNames(i), 0)
                     Else
-                        WScript.Echo Space(11) & Display(itemNames(i), 0)
+                        Say Space(11) & Display(itemNames(i), 0)
                     End If
                     i = nexts(i)
                 Loop
@@ -273,7 +281,7 @@ Class GroupList
                 restNames = restNames + sizes(order(k))
             Next
             rest = groupCount - shown
-            WScript.Echo "  ... and " & Plural(rest, "smaller group") & " with " & Plural(restNames, "name") & _
+            Say "  ... and " & Plural(rest, "smaller group") & " with " & Plural(restNames, "name") & _
                          " (/all lists every group and name)"
         End If
     End Sub
@@ -301,12 +309,8 @@ End Class
 
 ' --- Snapshots: the CSV file. --------------------------------------------------------------------
 Sub WriteCsv(path)
-    Dim fso, file, i
-    Set fso = CreateObject("Scripting.FileSystemObject")
-    On Error Resume Next
-    Set file = fso.CreateTextFile(path, True)
-    If Err.Number <> 0 Then Fatal "cannot write " & path & " (error " & Err.Number & ", " & Err.Description & ")"
-    On Error GoTo 0
+    Dim file, i
+    Set file = CreateFile(path)
     file.WriteLine CSV_HEADER
     For i = 0 To count - 1
         file.WriteLine atoms(i) & "," & AtomHex(atoms(i)) & "," & CsvField(shapes(i)) & "," & _
@@ -314,6 +318,13 @@ Sub WriteCsv(path)
     Next
     file.Close
 End Sub
+
+' A new text file in the system's ANSI code page (an existing one is replaced).
+Function CreateFile(path)
+    On Error Resume Next
+    Set CreateFile = CreateObject("Scripting.FileSystemObject").CreateTextFile(path, True)
+    If Err.Number <> 0 Then Fatal "cannot write " & path & " (error " & Err.Number & ", " & Err.Description & ")"
+End Function
 
 Function CsvField(text)
     If quoting.Test(text) Then
@@ -409,13 +420,15 @@ Sub ReadArguments()
             showAll = True
         ElseIf Left(lower, 5) = "/csv:" And Len(argument) > 5 Then
             csvPath = Mid(argument, 6)
+        ElseIf Left(lower, 5) = "/out:" And Len(argument) > 5 Then
+            outPath = Mid(argument, 6)
         ElseIf Left(lower, 9) = "/compare:" And Len(argument) > 9 Then
             comparePath = Mid(argument, 10)
         ElseIf Left(lower, 5) = "/top:" And IsCount(Mid(argument, 6)) Then
             top = CLng(Mid(argument, 6))
         Else
             WScript.Echo "atom_census: unknown argument " & argument
-            WScript.Echo "usage: cscript //nologo atom_census.vbs [/csv:FILE] [/compare:FILE] [/all] [/top:N]"
+            WScript.Echo "usage: cscript //nologo atom_census.vbs [/csv:FILE] [/compare:FILE] [/out:FILE] [/all] [/top:N]"
             WScript.Quit 2
         End If
     Next

@@ -1,7 +1,7 @@
 ' AtomTables10 from VBScript: atoms in the local and the global table, reading a name back, the
 ' buddy slot that every instance on a thread shares, and the component's resource strings.
 '
-'   cscript //nologo atoms.vbs
+'   cscript //nologo atoms.vbs [NAME]     NAME: a name of your own for the local table
 '
 ' Needs the component and its common library registered (see the README). Each step checks what it
 ' got, and the script ends with "all N checks passed" (exit code 0) or lists what went wrong.
@@ -17,28 +17,43 @@ Sub Check(ok, what)
     End If
 End Sub
 
+' The name in the buffer that a name reader returns: at most the copied count, and never past the
+' terminator. The count is of the name's bytes in the system's ANSI code page, which are as many
+' as its characters only where every character takes one byte (1252, for one); where characters
+' take two (932 Japanese, 936 Chinese, 949 Korean) it goes past the name, into its terminator and
+' what earlier, longer names left in the buffer.
+Function NameIn(text, copied)
+    Dim ends
+    NameIn = Left(text, copied)
+    ends = InStr(NameIn, Chr(0))
+    If ends > 0 Then NameIn = Left(NameIn, ends - 1)
+End Function
+
 Dim tables, name, atom, size, copied, text, status
 Set tables = CreateObject("AtomTables10.clsQxAtomTables10A")
 
 ' --- The local table: private to this process. -------------------------------------------------
 name = "example.local"
+If WScript.Arguments.Count > 0 Then name = WScript.Arguments(0)
 atom = tables.AddAtomAmts(name)          ' a string atom comes back as a negative number
 Call Check(atom < 0, "a string atom is negative: " & atom)
-Call Check(tables.FindAtomAmts("EXAMPLE.LOCAL") = atom, "names are found whatever their case")
+Call Check(tables.FindAtomAmts(UCase(name)) = atom, "names are found whatever their case")
 
-' Reading a name back: the result is the whole 255-character name buffer, and the number of
-' characters that are the name comes back in the third argument, which must be a variable.
+' Reading a name back: the result is the whole 255-character name buffer, and the count of what
+' the system copied comes back in the third argument, which must be a variable.
 copied = 0
 text = tables.GetAtomNameAmts(atom, , copied)
-WScript.Echo "local atom " & atom & " is """ & Left(text, copied) & """ (" & copied & " characters)"
+WScript.Echo "local atom " & atom & " is " & Len(NameIn(text, copied)) & " characters long (" & copied & " bytes)"
 Call Check(Len(text) = 255, "the result is the whole buffer")
-Call Check(Left(text, copied) = name, "cut with the copied count, it is the name")
+Call Check(NameIn(text, copied) = name, "cut at the copied count and the terminator, it is the name")
 
 ' The size argument, when it is a variable, is rewritten: n becomes n + 1 (the positions offered,
-' the terminator included), so a size of 4 reads 4 characters.
+' the terminator included), so a size of 4 reads 4 bytes: 4 characters of an ASCII name, 2 of a
+' name of two-byte characters.
 size = 4
 text = tables.GetAtomNameAmts(atom, size, copied)
-Call Check(size = 5 And copied = 4 And Left(text, copied) = "exam", "a size of 4 read """ & Left(text, copied) & """")
+Call Check(size = 5 And copied = 4 And Len(NameIn(text, copied)) <= 4 And _
+           NameIn(text, copied) = Left(name, Len(NameIn(text, copied))), "a size of 4 read the name's start")
 
 status = tables.DeleteAtomAmts(atom)     ' 0: deleted
 Call Check(status = 0, "deleted, status " & status)
@@ -49,8 +64,8 @@ name = "AtomTables10 example " & Timer
 atom = tables.GlobalAddAtomAmts(name)
 copied = 0
 text = tables.GlobalGetAtomNameAmts(atom, , copied)
-WScript.Echo "global atom " & atom & " is """ & Left(text, copied) & """"
-Call Check(Left(text, copied) = name, "the global name reads back")
+WScript.Echo "global atom " & atom & " is """ & NameIn(text, copied) & """"
+Call Check(NameIn(text, copied) = name, "the global name reads back")
 Call Check(tables.GlobalFindAtomAmts(name) = atom, "the global name is found")
 Call Check(tables.GlobalDeleteAtomAmts(atom) = 0, "the global atom is deleted")
 

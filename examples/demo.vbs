@@ -13,6 +13,15 @@ Sub Check(ok, what)
     End If
 End Sub
 
+' The name in the buffer a name reader returns: at most the copied count, and never past the
+' terminator (the count is of bytes, more than the characters where characters take two bytes).
+Function NameIn(text, copied)
+    Dim ends
+    NameIn = Left(text, copied)
+    ends = InStr(NameIn, Chr(0))
+    If ends > 0 Then NameIn = Left(NameIn, ends - 1)
+End Function
+
 Function Expand(text)
     ' Some hosts hand back the expansion with its terminating NUL.
     Expand = Replace(shell.ExpandEnvironmentStrings(text), Chr(0), "")
@@ -30,10 +39,10 @@ For Each name In names
     found = tables.FindAtomAmts(UCase(name))
     size = 0 : copied = 0
     text = tables.GetAtomNameAmts(atom, size, copied)
-    ' The result is the whole 255-character name buffer: the copied count says how much is the name.
+    ' The result is the whole 255-character name buffer: the name, its terminator, leftovers.
     WScript.Echo "  " & name & " -> atom " & atom & ", found as " & found & ", read back as """ & _
-                 Left(text, copied) & """ (" & copied & " characters)"
-    Call Check(found = atom And Left(text, copied) = name, name & " round trip")
+                 NameIn(text, copied) & """ (" & copied & " bytes)"
+    Call Check(found = atom And NameIn(text, copied) = name, name & " round trip")
     status = tables.DeleteAtomAmts(atom)
     Call Check(tables.FindAtomAmts(name) = 0, name & " deleted (status " & status & ")")
 Next
@@ -43,7 +52,7 @@ name = "AtomTables10 demo " & Timer
 atom = tables.GlobalAddAtomAmts(name)
 copied = 0
 text = tables.GlobalGetAtomNameAmts(atom, , copied)
-WScript.Echo "  """ & name & """ -> atom " & atom & ", read back as """ & Left(text, copied) & """"
+WScript.Echo "  """ & name & """ -> atom " & atom & ", read back as """ & NameIn(text, copied) & """"
 Call Check(tables.GlobalFindAtomAmts(name) = atom, "global find")
 Call Check(tables.GlobalDeleteAtomAmts(atom) = 0, "global delete")
 

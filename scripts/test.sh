@@ -11,6 +11,8 @@ bash "$root/scripts/setup.sh"
 # The x86 and wow64 lanes run 32-bit code, and every lane's build records the registration of both
 # architectures' DLLs for the installer packages: one set-up of the 32-bit side for all.
 bash "$root/scripts/setup-x86-lane.sh"
+# The code-page prefixes (932, 936, 949) need their locales generated.
+bash "$root/scripts/setup-locales.sh"
 bash "$root/scripts/build.sh" "${lanes[@]}"
 
 # Where 32-bit code runs through the emulator, qemu-user now and then faults inside Wine's own code

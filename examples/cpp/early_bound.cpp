@@ -7,6 +7,7 @@
 #include <windows.h>
 #include <wrl/client.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
 
@@ -51,7 +52,13 @@ struct Text {
     Text(const Text &) = delete;
     Text &operator=(const Text &) = delete;
     ~Text() { SysFreeString(value); }
-    std::wstring Left(int count) const { return std::wstring(value, count > 0 ? static_cast<size_t>(count) : 0); }
+    // The name in a name reader's result: at most `copied` characters, and never past the
+    // terminator. The count is of the name's bytes in the system's ANSI code page, which in code
+    // pages of two-byte characters (932, 936, 949) are more than its characters.
+    std::wstring Name(int copied) const {
+        const std::wstring head(value, copied > 0 ? std::min<size_t>(static_cast<size_t>(copied), SysStringLen(value)) : 0);
+        return head.substr(0, head.find(L'\0'));
+    }
 };
 
 void LocalTable(_clsQxAtomTables10A *tables) {
@@ -69,16 +76,16 @@ void LocalTable(_clsQxAtomTables10A *tables) {
     SHORT number = static_cast<SHORT>(atom), copied = 0;
     Text buffer(nullptr);
     if (Succeeded(tables->GetAtomNameAmts(&number, nullptr, &copied, &buffer.value), "GetAtomNameAmts")) {
-        std::printf("local atom %ld is \"%ls\" (%d characters)\n", atom, buffer.Left(copied).c_str(), copied);
+        std::printf("local atom %ld is \"%ls\" (%d bytes)\n", atom, buffer.Name(copied).c_str(), copied);
         Check(SysStringLen(buffer.value) == 255, "the result is the whole buffer");
-        Check(buffer.Left(copied) == L"example.local.cpp", "cut with the copied count, it is the name");
+        Check(buffer.Name(copied) == L"example.local.cpp", "cut at the copied count and the terminator, it is the name");
     }
 
     // A size is rewritten to the positions offered, the terminator included: 4 becomes 5.
     SHORT size = 4;
     Text part(nullptr);
     if (Succeeded(tables->GetAtomNameAmts(&number, &size, &copied, &part.value), "GetAtomNameAmts with a size"))
-        Check(size == 5 && copied == 4 && part.Left(copied) == L"exam", "a size of 4 reads 4 characters");
+        Check(size == 5 && copied == 4 && part.Name(copied) == L"exam", "a size of 4 reads 4 characters");
 
     if (Succeeded(tables->DeleteAtomAmts(&number, &status), "DeleteAtomAmts")) Check(status == 0, "deleted");
     if (Succeeded(tables->FindAtomAmts(&name.value, &found), "FindAtomAmts after the delete"))
@@ -93,8 +100,8 @@ void GlobalTable(_clsQxAtomTables10A *tables) {
     SHORT number = static_cast<SHORT>(atom), copied = 0;
     Text buffer(nullptr);
     if (Succeeded(tables->GlobalGetAtomNameAmts(&number, nullptr, &copied, &buffer.value), "GlobalGetAtomNameAmts")) {
-        std::printf("global atom %ld is \"%ls\"\n", atom, buffer.Left(copied).c_str());
-        Check(buffer.Left(copied) == text, "the global name reads back");
+        std::printf("global atom %ld is \"%ls\"\n", atom, buffer.Name(copied).c_str());
+        Check(buffer.Name(copied) == text, "the global name reads back");
     }
     if (Succeeded(tables->GlobalFindAtomAmts(&name.value, &found), "GlobalFindAtomAmts"))
         Check(found == atom, "the global name is found");

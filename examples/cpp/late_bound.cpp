@@ -144,9 +144,12 @@ void Atoms(IDispatch *tables, const wchar_t *add, const wchar_t *read, const wch
         V_I2(&copied.v) = 0;
         if (Succeeded(Call(tables, read, kMethod, {atom.v, ByRef(&size.v), ByRef(&copied.v)}, &buffer.v), "reading the name")) {
             const int count = V_VT(&copied.v) == VT_I2 ? V_I2(&copied.v) : 0;
-            const std::wstring got = V_VT(&buffer.v) == VT_BSTR ? std::wstring(V_BSTR(&buffer.v), count > 0 ? count : 0) : L"";
-            std::printf("%ls: atom %ld is \"%ls\" (%d characters)\n", add, V_I4(&atom.v), got.c_str(), count);
-            Check(got == text, "cut with the copied count, the result is the name");
+            // At most the copied count, and never past the terminator: the count is of the name's
+            // bytes in the ANSI code page, more than its characters where they take two bytes.
+            std::wstring got = V_VT(&buffer.v) == VT_BSTR ? std::wstring(V_BSTR(&buffer.v), count > 0 ? count : 0) : L"";
+            got = got.substr(0, got.find(L'\0'));
+            std::printf("%ls: atom %ld is \"%ls\" (%d bytes)\n", add, V_I4(&atom.v), got.c_str(), count);
+            Check(got == text, "cut at the copied count and the terminator, the result is the name");
             Check(V_VT(&size.v) == VT_I2 && V_I2(&size.v) == 255, "the size variable came back as 255");
             Check(V_VT(&buffer.v) == VT_BSTR && SysStringLen(V_BSTR(&buffer.v)) == 255, "the result is the whole buffer");
         }

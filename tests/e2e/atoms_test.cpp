@@ -34,22 +34,6 @@ ATOM PlatformDelete(ATOM atom, bool global) { return global ? GlobalDeleteAtom(a
 // A platform atom as the component hands it out: its 16 bits sign-extended.
 long SignExtended(WORD value) { return static_cast<short>(value); }
 
-// The name in the ANSI code page, as the platform functions receive it, and back.
-std::string ToAnsi(const std::wstring &text) {
-    if (text.empty()) return {};
-    int n = WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
-    std::string out(static_cast<size_t>(n), '\0');
-    WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()), out.data(), n, nullptr, nullptr);
-    return out;
-}
-std::wstring FromAnsi(const std::string &bytes) {
-    if (bytes.empty()) return {};
-    int n = MultiByteToWideChar(CP_ACP, 0, bytes.data(), static_cast<int>(bytes.size()), nullptr, 0);
-    std::wstring out(static_cast<size_t>(n), L'\0');
-    MultiByteToWideChar(CP_ACP, 0, bytes.data(), static_cast<int>(bytes.size()), out.data(), n);
-    return out;
-}
-
 class Atoms : public ::testing::TestWithParam<Binding> {
 protected:
     void SetUp() override { ASSERT_TRUE(main.Dispatch()); }

@@ -70,6 +70,11 @@ using rt::arg::Ref;
 std::wstring Text(BSTR value);
 std::wstring Text(const Variant &value);
 
+// Text in the ANSI code page, as the platform's ...A functions take and give it, and back (every
+// character and byte converted, NULs too).
+std::string ToAnsi(const std::wstring &text);
+std::wstring FromAnsi(const std::string &bytes);
+
 // One message box as the watcher saw it.
 struct Box {
     std::wstring caption;

@@ -316,16 +316,6 @@ void PrintTo(const Seen &s, std::ostream *out) {
          << s.boxes.size() << " boxes";
 }
 
-// A name as the ANSI code page gives it back.
-std::wstring AnsiRoundTrip(const std::wstring &text) {
-    char bytes[1024];
-    const int n = WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()), bytes, sizeof bytes,
-                                      nullptr, nullptr);
-    wchar_t back[1024];
-    const int m = MultiByteToWideChar(CP_ACP, 0, bytes, n, back, 1024);
-    return std::wstring(back, static_cast<size_t>(m > 0 ? m : 0));
-}
-
 std::wstring AsText(const VARIANT &v) {
     Variant text;
     if (FAILED(VariantChangeType(text.Receive(), const_cast<VARIANT *>(&v), 0, VT_BSTR))) return L"<" + std::to_wstring(V_VT(&v)) + L">";
@@ -513,5 +503,5 @@ TEST_F(Routes, EveryFormOfACallSeesTheSame) {
     EXPECT_EQ(DISP_E_EXCEPTION, failure.hr);
     EXPECT_EQ(kResourceNotFound, failure.scode);
     const Seen roundTrip = Make(cases[3], Form::TypedReferences);
-    EXPECT_EQ(AnsiRoundTrip(L"route-\u4E2D\u6587"), roundTrip.arguments[0]) << "the name came back as its ANSI round trip";
+    EXPECT_EQ(FromAnsi(ToAnsi(L"route-\u4E2D\u6587")), roundTrip.arguments[0]) << "the name came back as its ANSI round trip";
 }

@@ -42,3 +42,11 @@ void __throw_underflow_error(const char *) { Fail(); }
 namespace __gnu_cxx {
 void __verbose_terminate_handler() { std::abort(); }
 } // namespace __gnu_cxx
+
+// The two interface identifiers every automation object answers to. The import library's own
+// definitions sit in one object with a few hundred others (6 KB); the values are COM's.
+#include <guiddef.h>
+extern "C" {
+extern const IID IID_IUnknown = {0x00000000, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
+extern const IID IID_IDispatch = {0x00020400, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
+}

@@ -103,7 +103,7 @@ endfunction()
 function(_release_dep5 file prefix with_default out)
   file(READ ${file} text)
   string(REPLACE ";" "\\;" text "${text}")
-  string(REGEX REPLACE "\n[ \t]*\n" "\n;" paragraphs "${text}")
+  string(REGEX REPLACE "\n[ \t]*\n" ";" paragraphs "${text}")
   set(chosen "")
   set(referred "")
   foreach(paragraph IN LISTS paragraphs)
@@ -249,7 +249,7 @@ function(release_notices)
     string(STRIP "${text}" text)
     string(REPLACE ";" ", " users "${users_${id}}")
     string(REPLACE ";" ", " archives "${archives_${id}}")
-    string(REPLACE ";" "\n             " package_text "${package_lines}")
+    string(REPLACE ";" "\n                " package_text "${package_lines}")
     string(APPEND body
 "================================================================================
 ${number}. ${_release_${id}_name} ${upstream_text}

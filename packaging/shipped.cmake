@@ -4,5 +4,6 @@
 # bill of materials, and its link map says which static libraries the notices name. A new shipped
 # binary is one more pair here: its target and its path in a build folder (the bundle puts it into
 # the architecture's folder under its file name).
+# (SHIPPED_FILES stays on one line: bench/run.sh reads it.)
 set(SHIPPED_TARGETS AtomTables10 QxBedrock10)
 set(SHIPPED_FILES AtomTables10.dll bedrock/QxBedrock10.dll)

@@ -2,6 +2,9 @@
 
 #include <cstdio>
 
+#include <softpub.h>
+#include <wintrust.h>
+
 #include <gtest/gtest.h>
 
 namespace bundle {
@@ -158,6 +161,25 @@ std::wstring Hex(HRESULT hr) {
     wchar_t text[16];
     swprintf(text, 16, L"0x%08lX", static_cast<unsigned long>(hr));
     return text;
+}
+
+HRESULT Trust(const std::wstring &path) {
+    WINTRUST_FILE_INFO file = {};
+    file.cbStruct = sizeof(file);
+    file.pcwszFilePath = path.c_str();
+    WINTRUST_DATA data = {};
+    data.cbStruct = sizeof(data);
+    data.dwUIChoice = WTD_UI_NONE;
+    data.fdwRevocationChecks = WTD_REVOKE_NONE;
+    data.dwUnionChoice = WTD_CHOICE_FILE;
+    data.pFile = &file;
+    data.dwStateAction = WTD_STATEACTION_VERIFY;
+    GUID action = WINTRUST_ACTION_GENERIC_VERIFY_V2;
+    const auto window = static_cast<HWND>(INVALID_HANDLE_VALUE);
+    const HRESULT result = static_cast<HRESULT>(WinVerifyTrust(window, &action, &data));
+    data.dwStateAction = WTD_STATEACTION_CLOSE;
+    WinVerifyTrust(window, &action, &data);
+    return result;
 }
 
 } // namespace bundle

@@ -122,7 +122,7 @@ elseif(CHECK STREQUAL "bill")
     endif()
   endforeach()
   string(JSON created GET "${document}" creationInfo created)
-  if(NOT created MATCHES "^[0-9]{4}-[0-9]{2}-[0-9]{2}T[0-9]{2}:[0-9]{2}:[0-9]{2}Z$")
+  if(NOT created MATCHES "^[0-9][0-9][0-9][0-9]-[0-9][0-9]-[0-9][0-9]T[0-9][0-9]:[0-9][0-9]:[0-9][0-9]Z$")
     problem("creationInfo.created is ${created}")
   endif()
   # Packages by name, with their licences.

@@ -3,31 +3,12 @@
 // changed is refused for its digest. (The lanes sign with a throwaway certificate; Wine does not ask
 // for its root to be trusted, Windows would.)
 #include <windows.h>
-#include <softpub.h>
 #include <wintrust.h>
 
 #include "bundle_client.h"
 #include "support/client.h"
 
 namespace {
-
-HRESULT Trust(const std::wstring &path) {
-    WINTRUST_FILE_INFO file = {};
-    file.cbStruct = sizeof(file);
-    file.pcwszFilePath = path.c_str();
-    WINTRUST_DATA data = {};
-    data.cbStruct = sizeof(data);
-    data.dwUIChoice = WTD_UI_NONE;
-    data.fdwRevocationChecks = WTD_REVOKE_NONE;
-    data.dwUnionChoice = WTD_CHOICE_FILE;
-    data.pFile = &file;
-    data.dwStateAction = WTD_STATEACTION_VERIFY;
-    GUID action = WINTRUST_ACTION_GENERIC_VERIFY_V2;
-    const HRESULT result = static_cast<HRESULT>(WinVerifyTrust(static_cast<HWND>(INVALID_HANDLE_VALUE), &action, &data));
-    data.dwStateAction = WTD_STATEACTION_CLOSE;
-    WinVerifyTrust(static_cast<HWND>(INVALID_HANDLE_VALUE), &action, &data);
-    return result;
-}
 
 // A copy of the file in the scratch folder with the byte in its middle (inside the signed image,
 // far from the signature) changed.
@@ -49,11 +30,11 @@ std::wstring TamperedCopy(const std::wstring &path, const std::wstring &name) {
 TEST(Installed, SignedDllsAreTrustedAndAChangedByteIsNot) {
     for (const wchar_t *dll : {L"AtomTables10.dll", L"QxBedrock10.dll"}) {
         const std::wstring installed = bundle::LaneDir() + L"\\" + dll;
-        const HRESULT trust = Trust(installed);
+        const HRESULT trust = bundle::Trust(installed);
         EXPECT_EQ(S_OK, trust) << installed << ": " << bundle::Hex(trust);
         const std::wstring changed = TamperedCopy(installed, std::wstring(L"changed-") + dll);
         ASSERT_FALSE(changed.empty()) << dll;
-        const HRESULT refused = Trust(changed);
+        const HRESULT refused = bundle::Trust(changed);
         EXPECT_EQ(TRUST_E_BAD_DIGEST, refused) << changed << ": " << bundle::Hex(refused);
     }
 }

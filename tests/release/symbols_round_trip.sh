@@ -28,19 +28,22 @@ for lane in x64 x86; do
   # What a crash report gives: the module and an offset from its base (here 16 bytes into the
   # exported function, whose RVA the export table holds).
   dump=$("$tools-objdump" -p "$dll")
-  index=$(awk '/^\[Ordinal\/Name Pointer\] Table/ { on = 1; next } on && $NF == "DllGetClassObject" { gsub(/[][]/, "", $1); print $1; exit }' <<<"$dump")
+  index=$(awk '/^\[Ordinal\/Name Pointer\] Table/ { on = 1; next } on && $NF == "DllGetClassObject" { gsub(/[][]/, " "); print $1; exit }' <<<"$dump")
   rva=$(awk -v i="$index" '/^Export Address Table --/ { on = 1; next } on && /Export RVA/ { gsub(/[][]/, " "); if ($1 == i) { print $(NF - 2); exit } }' <<<"$dump")
   [ -n "$rva" ] || { echo "FAIL $lane: no DllGetClassObject in the export table"; failures=$((failures + 1)); continue; }
   offset=$(printf '0x%x' $((0x$rva + 16)))
   # The documented steps: the image base from the DLL, the address, addr2line on the symbols file.
   base=$("$tools-objdump" -p "$dll" | awk '$1 == "ImageBase" { print $2 }')
   address=$(printf '0x%x' $((0x$base + offset)))
-  answer=$("$tools-addr2line" -f -C -e "$debug" "$address")
-  function=$(sed -n 1p <<<"$answer") place=$(sed -n 2p <<<"$answer")
+  # With -i, the functions inlined there come first, each followed by its place; the function the
+  # code belongs to comes last.
+  answer=$("$tools-addr2line" -f -C -i -e "$debug" "$address")
+  function=$(tail -n 2 <<<"$answer" | sed -n 1p) place=$(tail -n 1 <<<"$answer")
   file=${place%%:*} line=${place##*:}
   line=${line%% *}
-  echo "$lane: AtomTables10.dll+$offset -> $function at $place"
-  if [ "$function" != DllGetClassObject ] || [[ $file != */server/exports.cpp ]] \
+  echo "$lane: AtomTables10.dll+$offset -> $(paste -sd' ' <<<"$answer")"
+  # (32-bit stdcall functions carry their argument bytes: DllGetClassObject@12.)
+  if ! [[ $function =~ ^DllGetClassObject(@[0-9]+)?$ ]] || [[ $file != */server/exports.cpp ]] \
      || ! [[ $line =~ ^[0-9]+$ ]] || [ "$line" -lt "$first" ] || [ "$line" -gt "$last" ]; then
     echo "FAIL $lane: expected DllGetClassObject in server/exports.cpp, lines $first to $last"
     failures=$((failures + 1))

@@ -113,7 +113,7 @@ foreach(lane x64 x86)
       endif()
     endforeach()
     release_split_debug(IN ${build}/${file} OUT ${dir}/${name} DEBUG ${SYMBOLS}/${lane}/${name}.debug
-                        STRIP ${STRIP_${lane}} OBJCOPY ${OBJCOPY_${lane}})
+                        STRIP ${STRIP_${lane}} OBJCOPY ${OBJCOPY_${lane}} EPOCH ${SOURCE_DATE_EPOCH})
     list(APPEND SHIPPED_BINARIES ${lane}/${name})
     list(APPEND SHIPPED_MAPS ${build}/${file}.map)
   endforeach()

@@ -234,13 +234,14 @@ ${features}  </Product>
 ")
   # wixl dates the summary and the cabinet's files with the clock and the files' dates: with EPOCH
   # both are that time.
+  file(READ ${wxs} source)
+  string(REGEX MATCHALL "Source=\"[^\"]+\"" packaged "${source}")
+  list(TRANSFORM packaged REPLACE "^Source=\"(.*)\"$" "${wxs_dir}/\\1")
   set(wixl ${arg_WIXL})
   if(DEFINED arg_EPOCH)
     set(ENV{SOURCE_DATE_EPOCH} ${arg_EPOCH})
     string(TIMESTAMP frozen "%Y-%m-%d %H:%M:%S" UTC)
-    foreach(file ${arg_SOURCE_x64} ${arg_SOURCE_x86} ${arg_NOTICES})
-      execute_process(COMMAND touch -d @${arg_EPOCH} ${file})
-    endforeach()
+    execute_process(COMMAND touch -d @${arg_EPOCH} ${packaged})
     set(wixl ${CMAKE_COMMAND} -E env TZ=UTC ${arg_FAKETIME} -f "${frozen}" ${arg_WIXL})
   endif()
   execute_process(COMMAND ${wixl} -a ${arg_ARCH} -o ${arg_OUT} ${wxs} WORKING_DIRECTORY ${wxs_dir}
@@ -267,14 +268,11 @@ ${features}  </Product>
       message(FATAL_ERROR "installer: msibuild failed on ${arg_OUT} (${query}):\n${output}")
     endif()
   endforeach()
-  # The package code names this package's content: its source, its extra rows and the files it holds.
+  # The package code names this package's content: its source, its extra rows and every file it holds.
   set(content "${queries}")
-  file(READ ${wxs} source)
-  foreach(file ${arg_SOURCE_x64} ${arg_SOURCE_x86} ${arg_NOTICES})
-    if(EXISTS ${file})
-      file(SHA256 ${file} hash)
-      string(APPEND content "|${hash}")
-    endif()
+  foreach(file IN LISTS packaged)
+    file(SHA256 ${file} hash)
+    string(APPEND content "|${hash}")
   endforeach()
   string(SHA256 content "${source}|${content}")
   _installer_guid(${arg_UPGRADE_CODE} "PackageCode ${content}" package_code)

@@ -14,18 +14,22 @@
 #                                  stays valid after the certificate expires (needs the network)
 
 # --- Stripped binaries, their debugging information beside them ----------------------------------
-#   release_split_debug(IN <linked file> OUT <shipped file> DEBUG <file.debug> STRIP <strip> OBJCOPY <objcopy>)
+#   release_split_debug(IN <linked file> OUT <shipped file> DEBUG <file.debug> STRIP <strip> OBJCOPY <objcopy>
+#                       EPOCH <seconds>)
 # OUT carries no symbols and no debugging information, only a .gnu_debuglink naming DEBUG (with its
-# checksum), which debuggers and addr2line follow; DEBUG holds what OUT lost.
+# checksum), which debuggers and addr2line follow; DEBUG holds what OUT lost. binutils stamps the PE
+# header of what it writes with the clock unless SOURCE_DATE_EPOCH says otherwise: EPOCH, the time
+# the linker gave the binary.
 function(release_split_debug)
-  cmake_parse_arguments(arg "" "IN;OUT;DEBUG;STRIP;OBJCOPY" "" ${ARGN})
+  cmake_parse_arguments(arg "" "IN;OUT;DEBUG;STRIP;OBJCOPY;EPOCH" "" ${ARGN})
   get_filename_component(debug_dir ${arg_DEBUG} DIRECTORY)
   get_filename_component(out_dir ${arg_OUT} DIRECTORY)
   file(MAKE_DIRECTORY ${debug_dir} ${out_dir})
   foreach(step "${arg_OBJCOPY};--only-keep-debug;${arg_IN};${arg_DEBUG}"
                "${arg_STRIP};--strip-all;-o;${arg_OUT};${arg_IN}"
                "${arg_OBJCOPY};--add-gnu-debuglink=${arg_DEBUG};${arg_OUT}")
-    execute_process(COMMAND ${step} RESULT_VARIABLE status ERROR_VARIABLE errors)
+    execute_process(COMMAND ${CMAKE_COMMAND} -E env SOURCE_DATE_EPOCH=${arg_EPOCH} ${step}
+                    RESULT_VARIABLE status ERROR_VARIABLE errors)
     if(NOT status EQUAL 0)
       message(FATAL_ERROR "release: ${step} failed:\n${errors}")
     endif()
@@ -53,9 +57,8 @@ set(_release_winpthreads_files libpthread.a libwinpthread.a)
 set(_release_winpthreads_license "MIT AND BSD-3-Clause")
 set(_release_winpthreads_text "dep5:mingw-w64-libraries/winpthreads/")
 set(_release_mingw_runtime_name "mingw-w64 runtime (start-up code, libmingw32, libmingwex, msvcrt and system import libraries)")
-set(_release_mingw_runtime_files dllcrt2.o crt2.o libmingw32.a libmingwex.a libmsvcrt.a libmoldname.a libuuid.a
-    libkernel32.a libuser32.a libgdi32.a libadvapi32.a libole32.a liboleaut32.a libversion.a libshell32.a
-    libwinspool.a libcomdlg32.a libmsi.a libpsapi.a libwintrust.a)
+# (and every other archive of the toolchain's own library folder: the system DLLs' import libraries)
+set(_release_mingw_runtime_files dllcrt2.o crt2.o libmingw32.a libmingwex.a libmsvcrt.a libmoldname.a libuuid.a)
 set(_release_mingw_runtime_license "ZPL-2.1 AND LicenseRef-mingw-w64-runtime-other")
 set(_release_mingw_runtime_text "dep5:mingw-w64-crt/ default")
 
@@ -170,6 +173,9 @@ function(release_notices)
           set(owner ${id})
         endif()
       endforeach()
+      if(NOT owner AND path MATCHES "^/usr/[^/]+-w64-mingw32/lib/")
+        set(owner mingw_runtime)
+      endif()
       if(NOT owner)
         message(FATAL_ERROR "release: ${binary} links ${path}, for which no notice is known (packaging/release.cmake)")
       endif()

@@ -175,10 +175,21 @@ HRESULT Trust(const std::wstring &path) {
     data.pFile = &file;
     data.dwStateAction = WTD_STATEACTION_VERIFY;
     GUID action = WINTRUST_ACTION_GENERIC_VERIFY_V2;
+    // Bound at run time, so that the programs that share this file need not link wintrust.
+    using Verify = LONG(WINAPI *)(HWND, GUID *, void *);
+    HMODULE wintrust = LoadLibraryW(L"wintrust.dll");
+    const auto verify = wintrust ? reinterpret_cast<Verify>(reinterpret_cast<void *>(GetProcAddress(wintrust, "WinVerifyTrust")))
+                                 : nullptr;
+    if (!verify) {
+        ADD_FAILURE() << "no WinVerifyTrust in wintrust.dll";
+        if (wintrust) FreeLibrary(wintrust);
+        return E_NOTIMPL;
+    }
     const auto window = static_cast<HWND>(INVALID_HANDLE_VALUE);
-    const HRESULT result = static_cast<HRESULT>(WinVerifyTrust(window, &action, &data));
+    const HRESULT result = static_cast<HRESULT>(verify(window, &action, &data));
     data.dwStateAction = WTD_STATEACTION_CLOSE;
-    WinVerifyTrust(window, &action, &data);
+    verify(window, &action, &data);
+    FreeLibrary(wintrust);
     return result;
 }
 

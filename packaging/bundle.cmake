@@ -153,13 +153,13 @@ function(finish_bundle root zip)
     foreach(package IN LISTS packages)
       release_sign(FILE ${root}/${package} DESCRIPTION "AtomTables10 ${VERSION}")
     endforeach()
-    set(SIGNATURE_TEXT "This build is **signed**: every DLL in `x64\\` and `x86\\` and every package in `installers\\`
-carries an Authenticode signature (SHA-256). Windows shows it in each file's properties (Digital
+    set(SIGNATURE_TEXT "This build is **signed**: every DLL and program in `x64\\` and `x86\\` and every package in
+`installers\\` carries an Authenticode signature (SHA-256). Windows shows it in each file's properties (Digital
 Signatures); `Get-AuthenticodeSignature x64\\AtomTables10.dll` in PowerShell or
 `signtool verify /pa /all x64\\AtomTables10.dll` checks it.")
   else()
-    set(SIGNATURE_TEXT "This is an **unsigned build**: its DLLs and packages carry no Authenticode signature. Signed
-releases come from a release machine that holds the publisher's certificate.")
+    set(SIGNATURE_TEXT "This is an **unsigned build**: its DLLs, programs and packages carry no Authenticode signature.
+Signed releases come from a release machine that holds the publisher's certificate.")
   endif()
   configure_file(${SOURCE_DIR}/packaging/README.md.in ${root}/README.md @ONLY)
   file(GLOB_RECURSE files RELATIVE ${root} ${root}/*)

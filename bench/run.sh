@@ -83,6 +83,28 @@ suffix=""
 [ "$lane" = x64 ] || suffix="-$lane"
 gnuplot -e "datafile='$results/latest.dat'; outfile='$results/latest.png'; subtitle='$lane DLL, $wine_version, $cpu'" \
   "$root/bench/chart.gp"
+# The shipped sizes: each binary of packaging/shipped.cmake as the release ships it (stripped, before
+# any signature), against the component DLLs' limit.
+case $lane in x64) strip=x86_64-w64-mingw32-strip ;; x86) strip=i686-w64-mingw32-strip ;; esac
+{
+  echo
+  echo "## Shipped sizes ($lane)"
+  echo
+  echo "Each binary of the release as the bundle ships it: stripped of symbols and debugging information (which go to the symbols archive), before a signature adds its few KiB. Limit for each component DLL: 256 KiB."
+  echo
+  echo "| Binary | Linked (with debugging information) | Shipped | |"
+  echo "|---|---|---|---|"
+  for file in $(sed -n 's/^set(SHIPPED_FILES \(.*\))$/\1/p' "$root/packaging/shipped.cmake"); do
+    [ -f "$component/$file" ] || continue
+    "$strip" --strip-all -o "$results/shipped.bin" "$component/$file"
+    linked=$(stat -c %s "$component/$file") shipped=$(stat -c %s "$results/shipped.bin")
+    verdict=""
+    case $file in *.dll) [ "$shipped" -le 262144 ] && verdict="within the limit" || verdict="**over the limit**" ;; esac
+    echo "| ${file##*/} | $((linked / 1024)) KiB | $((shipped / 1024)) KiB ($shipped bytes) | $verdict |"
+  done
+  rm -f "$results/shipped.bin"
+} >>"$results/latest.md"
+
 mkdir -p "$root/bench/results"
 sed "s/(latest\.png)/(latest$suffix.png)/" "$results/latest.md" >"$root/bench/results/latest$suffix.md"
 cp "$results/latest.png" "$root/bench/results/latest$suffix.png"

@@ -1,33 +1,57 @@
-# Builds the release bundle from the builds of both architectures:
+# Builds the release from the builds of both architectures:
 #
 #   cmake -DSOURCE_DIR=<repo> -DVERSION=<a.b.c.d> -DOUT_DIR=<dist> -DINCLUDE_DIR=<generated>
-#         -DBUILD_x64=<build> -DBUILD_x86=<build> -DSTRIP_x64=<strip> -DSTRIP_x86=<strip> -P bundle.cmake
+#         -DBUILD_x64=<build> -DBUILD_x86=<build> -DSTRIP_x64=<strip> -DSTRIP_x86=<strip>
+#         -DOBJCOPY_x64=<objcopy> -DOBJCOPY_x86=<objcopy> -DSOURCE_DATE_EPOCH=<seconds>
+#         -DREGISTRATION=<capture> -DWIXL=<wixl> -DMSIBUILD=<msibuild> -DFAKETIME=<faketime> -DZIP=<zip>
+#         -DDPKG_QUERY=<dpkg-query> [-DOSSLSIGNCODE=<osslsigncode>] -P bundle.cmake
 #
-# A build folder holds AtomTables10.dll, bedrock/QxBedrock10.dll, generated/AtomTables10.tlb and
-# tools/doctor/AtomTables10Doctor.exe;
-# INCLUDE_DIR holds the generated header and GUID definitions. The result is
-# <OUT_DIR>/AtomTables10-<VERSION>.zip, one folder of that name inside:
+# A build folder holds the shipped binaries (packaging/shipped.cmake) with their link maps and
+# generated/AtomTables10.tlb; INCLUDE_DIR holds the generated header and GUID definitions. The result:
 #
-#   README.md                      install, uninstall, registration-free use, building clients
-#   x64/, x86/                     AtomTables10.dll, QxBedrock10.dll, AtomTables10.tlb, the
-#                                  assembly manifests of both DLLs and AtomTables10Doctor.exe
-#   include/                       AtomTables10.h, AtomTables10_i.c, automation_base.h
-#   examples/                      the scripts, the C++ clients and an application manifest
+#   <OUT_DIR>/AtomTables10-<VERSION>.zip           the bundle, one folder of that name inside:
+#     README.md                      install, uninstall, registration-free use, building clients, signatures
+#     x64/, x86/                     the shipped binaries (the DLLs and AtomTables10Doctor.exe; stripped,
+#                                    signed when given a certificate), AtomTables10.tlb and the
+#                                    assembly manifests of both DLLs
+#     include/                       AtomTables10.h, AtomTables10_i.c, automation_base.h
+#     examples/                      the scripts, the C++ clients and an application manifest
+#     installers/                    the Windows Installer packages (signed when given a certificate)
+#     THIRD-PARTY-NOTICES.txt        the statically linked libraries, their versions and licences
+#     AtomTables10-<VERSION>.spdx.json   the bill of materials (SPDX 2.3)
+#     SHA256SUMS                     every other file's SHA-256
+#   <OUT_DIR>/AtomTables10-<VERSION>-symbols.zip   x64/, x86/: <binary>.debug for each shipped binary
+#   <OUT_DIR>/SHA256SUMS                           of the two archives
+#   <OUT_DIR>/unsigned/AtomTables10-<VERSION>.zip  the bundle before signing (the same as the bundle
+#                                                  when nothing signs): what builds of one commit
+#                                                  agree on byte for byte
+#
+# Signing: with ATOMTABLES_SIGN_PKCS12 and ATOMTABLES_SIGN_PASSWORD_FILE in the environment (and
+# optionally ATOMTABLES_SIGN_TIMESTAMP_URL; see packaging/release.cmake), every shipped binary is
+# signed first, the packages are then made from the signed binaries, and signed last.
 cmake_minimum_required(VERSION 3.25)
-foreach(var SOURCE_DIR VERSION OUT_DIR INCLUDE_DIR BUILD_x64 BUILD_x86 STRIP_x64 STRIP_x86 REGISTRATION WIXL MSIBUILD)
+foreach(var SOURCE_DIR VERSION OUT_DIR INCLUDE_DIR BUILD_x64 BUILD_x86 STRIP_x64 STRIP_x86 OBJCOPY_x64 OBJCOPY_x86
+            SOURCE_DATE_EPOCH REGISTRATION WIXL MSIBUILD FAKETIME ZIP DPKG_QUERY)
   if(NOT DEFINED ${var})
     message(FATAL_ERROR "bundle.cmake: ${var} is not set")
   endif()
 endforeach()
+include(${CMAKE_CURRENT_LIST_DIR}/shipped.cmake)
+include(${CMAKE_CURRENT_LIST_DIR}/release.cmake)
 include(${CMAKE_CURRENT_LIST_DIR}/idl.cmake)
 include(${CMAKE_CURRENT_LIST_DIR}/installer.cmake)
 
 set(NAME AtomTables10-${VERSION})
-set(STAGE ${OUT_DIR}/stage)
+set(STAGE ${OUT_DIR}/stage/unsigned)
 set(ROOT ${STAGE}/${NAME})
-set(ZIP ${OUT_DIR}/${NAME}.zip)
-file(REMOVE_RECURSE ${STAGE})
-file(REMOVE ${ZIP})
+set(SYMBOLS_STAGE ${OUT_DIR}/stage/symbols)
+set(SYMBOLS ${SYMBOLS_STAGE}/${NAME}-symbols)
+set(ZIP_FILE ${OUT_DIR}/${NAME}.zip)
+set(SYMBOLS_ZIP ${OUT_DIR}/${NAME}-symbols.zip)
+set(UNSIGNED_ZIP ${OUT_DIR}/unsigned/${NAME}.zip)
+file(REMOVE_RECURSE ${OUT_DIR}/stage ${OUT_DIR}/unsigned)
+file(REMOVE ${ZIP_FILE} ${SYMBOLS_ZIP} ${OUT_DIR}/SHA256SUMS)
+release_signing(SIGNING)
 
 # Assembly names: the company's, then the DLL's.
 set(COMPONENT_ASSEMBLY QxSoftware.AtomTables10)
@@ -77,20 +101,22 @@ foreach(lane x64 x86)
   else()
     set(arch x86)
   endif()
-  foreach(file ${build}/AtomTables10.dll ${build}/bedrock/QxBedrock10.dll ${build}/generated/AtomTables10.tlb
-               ${build}/tools/doctor/AtomTables10Doctor.exe)
-    if(NOT EXISTS ${file})
-      message(FATAL_ERROR "bundle.cmake: ${file} is missing")
-    endif()
-    file(COPY ${file} DESTINATION ${dir})
-  endforeach()
-  # Without their debugging information the DLLs are a sixth of the size. (Keeping the file's date
-  # keeps the PE header's time stamp that of the link, so that stripping again gives the same file.)
-  foreach(dll AtomTables10.dll QxBedrock10.dll AtomTables10Doctor.exe)
-    execute_process(COMMAND ${STRIP_${lane}} --strip-debug --preserve-dates ${dir}/${dll} RESULT_VARIABLE status)
-    if(NOT status EQUAL 0)
-      message(FATAL_ERROR "bundle.cmake: cannot strip ${lane}/${dll}")
-    endif()
+  if(NOT EXISTS ${build}/generated/AtomTables10.tlb)
+    message(FATAL_ERROR "bundle.cmake: ${build}/generated/AtomTables10.tlb is missing")
+  endif()
+  file(COPY ${build}/generated/AtomTables10.tlb DESTINATION ${dir})
+  # The shipped binaries without symbols or debugging information, which go to the symbols archive.
+  foreach(file IN LISTS SHIPPED_FILES)
+    get_filename_component(name ${file} NAME)
+    foreach(input ${build}/${file} ${build}/${file}.map)
+      if(NOT EXISTS ${input})
+        message(FATAL_ERROR "bundle.cmake: ${input} is missing")
+      endif()
+    endforeach()
+    release_split_debug(IN ${build}/${file} OUT ${dir}/${name} DEBUG ${SYMBOLS}/${lane}/${name}.debug
+                        STRIP ${STRIP_${lane}} OBJCOPY ${OBJCOPY_${lane}} EPOCH ${SOURCE_DATE_EPOCH})
+    list(APPEND SHIPPED_BINARIES ${lane}/${name})
+    list(APPEND SHIPPED_MAPS ${build}/${file}.map)
   endforeach()
   set(dependency
 "  <dependency>
@@ -105,21 +131,79 @@ foreach(lane x64 x86)
                           QxBedrock10.dll "")
 endforeach()
 
-# The installer packages, from the stripped DLLs above.
 file(STRINGS ${SOURCE_DIR}/resources/version.rc company REGEX "VALUE \"CompanyName\"")
 string(REGEX REPLACE ".*\"CompanyName\", *\"([^\"]*)\".*" "\\1" company "${company}")
-make_installers(OUT_DIR ${ROOT}/installers WXS_DIR ${OUT_DIR}/installer-sources STAGE ${ROOT} VERSION ${VERSION} LIBRARY_VERSION ${LIBRARY_VERSION}
-                MANUFACTURER "${company}" ENTRIES ${REGISTRATION} WIXL ${WIXL} MSIBUILD ${MSIBUILD})
+
+# The notices of what the binaries link, from their link maps and the toolchain's copyright files.
+release_notices(OUT ${ROOT}/THIRD-PARTY-NOTICES.txt PRODUCT AtomTables10 VERSION ${VERSION}
+                BINARIES ${SHIPPED_BINARIES} MAPS ${SHIPPED_MAPS} DPKG_QUERY ${DPKG_QUERY})
 
 file(COPY ${INCLUDE_DIR}/AtomTables10.h ${INCLUDE_DIR}/AtomTables10_i.c ${SOURCE_DIR}/runtime/automation_base.h
      DESTINATION ${ROOT}/include)
 file(COPY ${SOURCE_DIR}/examples/ DESTINATION ${ROOT}/examples)
 configure_file(${SOURCE_DIR}/packaging/manifests/client.exe.manifest.in ${ROOT}/examples/cpp/client.exe.manifest @ONLY)
-configure_file(${SOURCE_DIR}/packaging/README.md.in ${ROOT}/README.md @ONLY)
 
-execute_process(COMMAND ${CMAKE_COMMAND} -E tar cf ${ZIP} --format=zip -- ${NAME}
-                WORKING_DIRECTORY ${STAGE} RESULT_VARIABLE status)
-if(NOT status EQUAL 0)
-  message(FATAL_ERROR "bundle.cmake: zipping ${ROOT} failed")
+# What a bundle holds once its binaries are as they ship (signed or not): the packages made from
+# them, the README, the bill of materials and the checksums; then the archive.
+function(finish_bundle root zip)
+  make_installers(OUT_DIR ${root}/installers WXS_DIR ${OUT_DIR}/installer-sources STAGE ${root} VERSION ${VERSION}
+                  LIBRARY_VERSION ${LIBRARY_VERSION} MANUFACTURER "${company}" ENTRIES ${REGISTRATION} WIXL ${WIXL}
+                  MSIBUILD ${MSIBUILD} EPOCH ${SOURCE_DATE_EPOCH} FAKETIME ${FAKETIME})
+  file(GLOB packages RELATIVE ${root} ${root}/installers/*.msi)
+  if(SIGNED)
+    foreach(package IN LISTS packages)
+      release_sign(FILE ${root}/${package} DESCRIPTION "AtomTables10 ${VERSION}")
+    endforeach()
+    set(SIGNATURE_TEXT "This build is **signed**: every DLL and program in `x64\\` and `x86\\` and every package in
+`installers\\` carries an Authenticode signature (SHA-256). Windows shows it in each file's properties (Digital
+Signatures); `Get-AuthenticodeSignature x64\\AtomTables10.dll` in PowerShell or
+`signtool verify /pa /all x64\\AtomTables10.dll` checks it.")
+  else()
+    set(SIGNATURE_TEXT "This is an **unsigned build**: its DLLs, programs and packages carry no Authenticode signature.
+Signed releases come from a release machine that holds the publisher's certificate.")
+  endif()
+  configure_file(${SOURCE_DIR}/packaging/README.md.in ${root}/README.md @ONLY)
+  file(GLOB_RECURSE files RELATIVE ${root} ${root}/*)
+  list(REMOVE_ITEM files ${NAME}.spdx.json SHA256SUMS)
+  set(component_files "")
+  set(library_files "")
+  foreach(file IN LISTS files)
+    if(file MATCHES "QxBedrock10")
+      list(APPEND library_files ${file})
+    else()
+      list(APPEND component_files ${file})
+    endif()
+  endforeach()
+  list(SORT component_files)
+  list(SORT library_files)
+  release_bill_of_materials(OUT ${root}/${NAME}.spdx.json DIR ${root} NAME "${NAME}" EPOCH ${SOURCE_DATE_EPOCH}
+                            SUPPLIER "${company}" COMPONENT_VERSION ${VERSION} LIBRARY_VERSION ${LIBRARY_VERSION}
+                            COMPONENT_FILES ${component_files} LIBRARY_FILES ${library_files})
+  release_checksums(DIR ${root} OUT ${root}/SHA256SUMS)
+  get_filename_component(parent ${root} DIRECTORY)
+  release_zip(DIR ${parent} NAME ${NAME} OUT ${zip} EPOCH ${SOURCE_DATE_EPOCH} ZIP ${ZIP})
+endfunction()
+
+set(SIGNED FALSE)
+finish_bundle(${ROOT} ${UNSIGNED_ZIP})
+release_zip(DIR ${SYMBOLS_STAGE} NAME ${NAME}-symbols OUT ${SYMBOLS_ZIP} EPOCH ${SOURCE_DATE_EPOCH} ZIP ${ZIP})
+
+if(SIGNING)
+  # The binaries signed before the packages take them in; the packages are made again from them and
+  # signed last.
+  set(SIGNED_ROOT ${OUT_DIR}/stage/signed/${NAME})
+  file(MAKE_DIRECTORY ${OUT_DIR}/stage/signed)
+  file(COPY ${ROOT} DESTINATION ${OUT_DIR}/stage/signed)
+  file(REMOVE_RECURSE ${SIGNED_ROOT}/installers)
+  foreach(binary IN LISTS SHIPPED_BINARIES)
+    release_sign(FILE ${SIGNED_ROOT}/${binary} DESCRIPTION "AtomTables10 ${VERSION}")
+  endforeach()
+  set(SIGNED TRUE)
+  finish_bundle(${SIGNED_ROOT} ${ZIP_FILE})
+  message(STATUS "Release bundle, signed: ${ZIP_FILE} (unsigned: ${UNSIGNED_ZIP})")
+else()
+  file(COPY_FILE ${UNSIGNED_ZIP} ${ZIP_FILE})
+  message(STATUS "Release bundle, unsigned: ${ZIP_FILE}")
 endif()
-message(STATUS "Release bundle: ${ZIP}")
+release_checksums(DIR ${OUT_DIR} OUT ${OUT_DIR}/SHA256SUMS FILES ${NAME}.zip ${NAME}-symbols.zip)
+message(STATUS "Symbols: ${SYMBOLS_ZIP}")

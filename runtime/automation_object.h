@@ -30,9 +30,9 @@ public:
         if (!object) return E_POINTER;
         if (riid == IID_IUnknown || riid == IID_IDispatch || riid == __uuidof(Interface)) {
             *object = static_cast<Interface *>(this);
-        } else if (riid == IID_ISupportErrorInfo) {
+        } else if (riid == __uuidof(ISupportErrorInfo)) {
             *object = static_cast<ISupportErrorInfo *>(this);
-        } else if (riid == IID_IProvideClassInfo) {
+        } else if (riid == __uuidof(IProvideClassInfo)) {
             *object = static_cast<IProvideClassInfo *>(this);
         } else {
             *object = nullptr;

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # The release bundle: installs what it needs, builds the component for x64 and, in a companion build,
 # for x86, and writes dist/AtomTables10-<version>.zip (both architectures and the installer packages;
-# see packaging/). The packages' registry tables are recorded from the DLLs' own registration in a
+# see packaging/), its symbols archive and SHA256SUMS of both. Signed when the environment names a
+# certificate (ATOMTABLES_SIGN_PKCS12, ATOMTABLES_SIGN_PASSWORD_FILE, ATOMTABLES_SIGN_TIMESTAMP_URL:
+# docs/development.md). The packages' registry tables are recorded from the DLLs' own registration in a
 # Wine prefix that runs both architectures, so the set-up of the 32-bit side comes first.
 #   scripts/bundle.sh            build/x64 (as scripts/build.sh configures it), the bundle only
 #   scripts/bundle.sh --check    also builds the tests and runs the bundle's own: unpacked into a fresh
@@ -32,10 +34,15 @@ fi
 
 mkdir -p "$root/dist"
 shopt -s nullglob
-zips=("$build"/dist/AtomTables10-*.zip)
+zips=()
+for zip in "$build"/dist/AtomTables10-*.zip; do
+  case $zip in *-symbols.zip) ;; *) zips+=("$zip") ;; esac
+done
 if [ ${#zips[@]} -ne 1 ]; then
   echo "bundle.sh: expected one bundle in $build/dist, found ${#zips[@]}" >&2
   exit 1
 fi
-cp "${zips[0]}" "$root/dist/"
-echo "dist/${zips[0]##*/}"
+# The bundle, its symbols archive and the checksums of both.
+name=${zips[0]##*/}
+cp "${zips[0]}" "$build/dist/${name%.zip}-symbols.zip" "$build/dist/SHA256SUMS" "$root/dist/"
+echo "dist/$name, dist/${name%.zip}-symbols.zip, dist/SHA256SUMS"

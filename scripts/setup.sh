@@ -8,6 +8,7 @@ packages=(
   g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix
   binutils-mingw-w64-x86-64 binutils-mingw-w64-i686 mingw-w64-tools
   wine64 xvfb xauth googletest wixl msitools
+  osslsigncode openssl faketime zip unzip
   "$@"
 )
 

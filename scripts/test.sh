@@ -13,6 +13,15 @@ bash "$root/scripts/setup.sh"
 bash "$root/scripts/setup-x86-lane.sh"
 # The code-page prefixes (932, 936, 949) need their locales generated.
 bash "$root/scripts/setup-locales.sh"
+# The lanes' bundles are signed like a release, with a throwaway root and code-signing certificate
+# made afresh for this run (never a real one, never kept): the tests verify every signature against
+# that root. A certificate given in the environment is used instead.
+if [ -z "${ATOMTABLES_SIGN_PKCS12:-}" ]; then
+  bash "$root/tests/signing/throwaway_certificate.sh" "$root/build/test-signing"
+  export ATOMTABLES_SIGN_PKCS12=$root/build/test-signing/signer.p12
+  export ATOMTABLES_SIGN_PASSWORD_FILE=$root/build/test-signing/password.txt
+  export ATOMTABLES_TEST_SIGNING_ROOT=$root/build/test-signing/root.pem
+fi
 bash "$root/scripts/build.sh" "${lanes[@]}"
 
 # Where 32-bit code runs through the emulator, qemu-user now and then faults inside Wine's own code

@@ -2,6 +2,9 @@
 
 #include <cstdio>
 
+#include <softpub.h>
+#include <wintrust.h>
+
 #include <gtest/gtest.h>
 
 #include "runtime/owners.h"
@@ -146,6 +149,36 @@ std::wstring Hex(HRESULT hr) {
     wchar_t text[16];
     swprintf(text, 16, L"0x%08lX", static_cast<unsigned long>(hr));
     return text;
+}
+
+HRESULT Trust(const std::wstring &path) {
+    WINTRUST_FILE_INFO file = {};
+    file.cbStruct = sizeof(file);
+    file.pcwszFilePath = path.c_str();
+    WINTRUST_DATA data = {};
+    data.cbStruct = sizeof(data);
+    data.dwUIChoice = WTD_UI_NONE;
+    data.fdwRevocationChecks = WTD_REVOKE_NONE;
+    data.dwUnionChoice = WTD_CHOICE_FILE;
+    data.pFile = &file;
+    data.dwStateAction = WTD_STATEACTION_VERIFY;
+    GUID action = WINTRUST_ACTION_GENERIC_VERIFY_V2;
+    // Bound at run time, so that the programs that share this file need not link wintrust.
+    using Verify = LONG(WINAPI *)(HWND, GUID *, void *);
+    HMODULE wintrust = LoadLibraryW(L"wintrust.dll");
+    const auto verify = wintrust ? reinterpret_cast<Verify>(reinterpret_cast<void *>(GetProcAddress(wintrust, "WinVerifyTrust")))
+                                 : nullptr;
+    if (!verify) {
+        ADD_FAILURE() << "no WinVerifyTrust in wintrust.dll";
+        if (wintrust) FreeLibrary(wintrust);
+        return E_NOTIMPL;
+    }
+    const auto window = static_cast<HWND>(INVALID_HANDLE_VALUE);
+    const HRESULT result = static_cast<HRESULT>(verify(window, &action, &data));
+    data.dwStateAction = WTD_STATEACTION_CLOSE;
+    verify(window, &action, &data);
+    FreeLibrary(wintrust);
+    return result;
 }
 
 } // namespace bundle

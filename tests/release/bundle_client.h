@@ -45,6 +45,10 @@ DWORD Regsvr32(const std::wstring &arguments);
 // A VBScript run by cscript: its exit code (WScript.Quit) and output.
 Run RunVbs(const std::wstring &name, const std::string &script);
 
+// What Windows' Authenticode policy (WinVerifyTrust, generic verify) says of a file's signature: S_OK,
+// TRUST_E_NOSIGNATURE, TRUST_E_BAD_DIGEST for a changed file, ...
+HRESULT Trust(const std::wstring &path);
+
 std::wstring Quoted(const std::wstring &path);
 std::wstring Hex(HRESULT hr);
 

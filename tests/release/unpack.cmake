@@ -1,23 +1,25 @@
 # Unpacks the release bundle afresh and checks what it holds: exactly the files it should, each the
-# same as what the build made, the DLLs of the architecture their folder names, the version of the
-# bundle's name in the component's version resource and in the manifests.
+# same as what the build made, the shipped binaries stripped and naming their debugging information,
+# of the architecture their folder names, the version of the bundle's name in the component's
+# version resource and in the manifests.
 #
 #   cmake -DZIP=<zip> -DUNPACKED=<dir> -DNAME=<AtomTables10-version> -DVERSION=<version>
 #         -DARCH=<x64|x86> -DBUILD=<build> -DCOMPANION_ARCH=<x86|x64> -DCOMPANION_DIR=<dir>
-#         -DSOURCE_DIR=<repo> -P unpack.cmake
+#         -DSOURCE_DIR=<repo> -DSTRIP_x64=<strip> -DSTRIP_x86=<strip> -P unpack.cmake
 cmake_minimum_required(VERSION 3.25)
-foreach(var ZIP UNPACKED NAME VERSION ARCH BUILD COMPANION_ARCH COMPANION_DIR SOURCE_DIR)
+foreach(var ZIP UNPACKED NAME VERSION ARCH BUILD COMPANION_ARCH COMPANION_DIR SOURCE_DIR STRIP_x64 STRIP_x86)
   if(NOT DEFINED ${var})
     message(FATAL_ERROR "unpack.cmake: ${var} is not set")
   endif()
 endforeach()
+include(${SOURCE_DIR}/packaging/shipped.cmake)
 
 set(problems "")
 macro(problem text)
   string(APPEND problems "  ${text}\n")
 endmacro()
 
-file(REMOVE_RECURSE ${UNPACKED} ${UNPACKED}-stripped)
+file(REMOVE_RECURSE ${UNPACKED})
 file(MAKE_DIRECTORY ${UNPACKED})
 execute_process(COMMAND ${CMAKE_COMMAND} -E tar xf ${ZIP} WORKING_DIRECTORY ${UNPACKED} RESULT_VARIABLE status)
 if(NOT status EQUAL 0)
@@ -32,22 +34,39 @@ macro(expect path source)
   set(source_of_${path} "${source}")
 endmacro()
 expect(README.md "")
+expect(THIRD-PARTY-NOTICES.txt "")
+expect(SHA256SUMS "")
+expect(${NAME}.spdx.json "")
 foreach(lane ${ARCH} ${COMPANION_ARCH})
   if(lane STREQUAL ARCH)
     set(build ${BUILD})
   else()
     set(build ${COMPANION_DIR})
   endif()
-  # The DLLs and the doctor are the build's without their debugging information.
-  file(MAKE_DIRECTORY ${UNPACKED}-stripped/${lane})
-  foreach(dll AtomTables10.dll bedrock/QxBedrock10.dll tools/doctor/AtomTables10Doctor.exe)
-    get_filename_component(dll_name ${dll} NAME)
-    execute_process(COMMAND ${STRIP_${lane}} --strip-debug --preserve-dates -o ${UNPACKED}-stripped/${lane}/${dll_name} ${build}/${dll}
-                    RESULT_VARIABLE status)
-    if(NOT status EQUAL 0)
-      message(FATAL_ERROR "cannot strip ${build}/${dll}")
+  # The shipped binaries, stripped: no symbols, no debugging information, a link to <file>.debug.
+  string(REGEX REPLACE "strip$" "objdump" objdump ${STRIP_${lane}})
+  foreach(file IN LISTS SHIPPED_FILES)
+    get_filename_component(name ${file} NAME)
+    expect(${lane}/${name} "")
+    set(shipped ${UNPACKED}/${NAME}/${lane}/${name})
+    if(EXISTS ${shipped})
+      execute_process(COMMAND ${objdump} -h -t ${shipped} OUTPUT_VARIABLE headers)
+      if(headers MATCHES "\\.debug_" OR NOT headers MATCHES "no symbols")
+        problem("${lane}/${name} is not stripped")
+      endif()
+      # The section holds the file name, NUL-padded, then its CRC.
+      string(REGEX REPLACE "strip$" "objcopy" objcopy ${STRIP_${lane}})
+      set(link ${UNPACKED}/${lane}-${name}.debuglink)
+      execute_process(COMMAND ${objcopy} --dump-section .gnu_debuglink=${link} ${shipped} ${link}.copy)
+      set(named "")
+      if(EXISTS ${link})
+        file(STRINGS ${link} named LIMIT_COUNT 1)
+        file(REMOVE ${link} ${link}.copy)
+      endif()
+      if(NOT named STREQUAL "${name}.debug")
+        problem("${lane}/${name} names '${named}' for its debugging information, not ${name}.debug")
+      endif()
     endif()
-    expect(${lane}/${dll_name} ${UNPACKED}-stripped/${lane}/${dll_name})
   endforeach()
   expect(${lane}/AtomTables10.tlb ${build}/generated/AtomTables10.tlb)
   expect(${lane}/QxSoftware.AtomTables10.manifest "")
@@ -109,11 +128,12 @@ foreach(lane x64 x86)
   else()
     set(machine "504500004c01") # "PE\0\0", IMAGE_FILE_MACHINE_I386
   endif()
-  foreach(dll AtomTables10.dll QxBedrock10.dll AtomTables10Doctor.exe)
+  foreach(file IN LISTS SHIPPED_FILES)
+    get_filename_component(dll ${file} NAME)
     if(EXISTS ${root}/${lane}/${dll})
       pe_machine(${root}/${lane}/${dll} header)
       if(NOT header STREQUAL machine)
-        problem("${lane}/${dll} is not a ${lane} DLL (header ${header})")
+        problem("${lane}/${dll} is not a ${lane} binary (header ${header})")
       endif()
     endif()
   endforeach()

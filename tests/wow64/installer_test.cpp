@@ -120,7 +120,12 @@ TEST_F(Installer, EachArchitectureWritesWhatRegsvr32Writes) {
 TEST_F(Installer, BothArchitecturesInstalledSilently) {
     ASSERT_EQ(0u, Msiexec(L"/i " + bundle::Quoted(Library()), "install the stand-in library"));
     ASSERT_EQ(0u, Msiexec(L"/i " + bundle::Quoted(Component()), "install the component"));
-    for (const wchar_t *lane : kLanes) EXPECT_TRUE(Exists(ComponentFolder(lane) + L"\\AtomTables10.dll")) << Narrow(lane);
+    for (const wchar_t *lane : kLanes) {
+        const std::wstring dll = ComponentFolder(lane) + L"\\AtomTables10.dll";
+        EXPECT_TRUE(Exists(dll)) << Narrow(lane);
+        // The package installs the DLL as signed: Windows' Authenticode policy accepts it.
+        EXPECT_EQ(S_OK, bundle::Trust(dll)) << Narrow(dll) << ": " << Narrow(bundle::Hex(bundle::Trust(dll)));
+    }
     EXPECT_EQ(1u, RelatedProducts().size());
     BothWork("after installing");
 }

@@ -56,7 +56,7 @@ public:
         return Guarded<Plumbing>([&] { return Description().GetTypeInfo(index, lcid, info); });
     }
     STDMETHODIMP GetIDsOfNames(REFIID riid, LPOLESTR *names, UINT count, LCID lcid, DISPID *ids) override {
-        return Guarded<Plumbing>([&] { return Description().GetIDsOfNames(riid, names, count, lcid, ids); });
+        return Description().GetIDsOfNames(riid, names, count, lcid, ids); // (never throws)
     }
     STDMETHODIMP Invoke(DISPID id, REFIID riid, LCID, WORD flags, DISPPARAMS *params, VARIANT *result,
                         EXCEPINFO *exception, UINT *argError) override {

@@ -634,7 +634,7 @@ bool SameCharacters(const wchar_t *a, const wchar_t *b, size_t length) {
 }
 
 // Which member a call of `id` with these flags reaches, by the members' order in the vtable: the
-// rule that Description::Find answers from its table.
+// rule that the description's look-up table (FindIn) answers from.
 const DispatchInterface::Member *Reached(const std::vector<DispatchInterface::Member> &members, DISPID id,
                                          WORD flags) {
     using Member = DispatchInterface::Member;
@@ -888,8 +888,23 @@ HRESULT DispatchInterface::GetTypeInfo(UINT index, LCID, ITypeInfo **info) const
     return d->dispatchInfo.CopyTo(info);
 }
 
+namespace {
+// The identifier of a name spelt exactly as one of the description's known names, or DISPID_UNKNOWN.
+DISPID KnownNameIn(const DispatchInterface::Description &d, const wchar_t *name) {
+    // The name's length, as far as a known name can be long.
+    const size_t longest = d.nameStart.size() - 2;
+    size_t length = 0;
+    while (name[length]) {
+        if (++length > longest) return DISPID_UNKNOWN;
+    }
+    for (size_t i = d.nameStart[length]; i < d.nameStart[length + 1]; ++i)
+        if (SameCharacters(d.names[i].spelling.data(), name, length)) return d.names[i].id;
+    return DISPID_UNKNOWN;
+}
+} // namespace
+
 HRESULT DispatchInterface::GetIDsOfNames(REFIID riid, LPOLESTR *names, UINT count, LCID,
-                                         DISPID *ids) const {
+                                         DISPID *ids) const noexcept {
     if (!IsNullGuid(riid)) return DISP_E_UNKNOWNINTERFACE;
     if (count && (!names || !ids)) return E_INVALIDARG;
     const Description *d = nullptr;
@@ -905,7 +920,7 @@ HRESULT DispatchInterface::GetIDsOfNames(REFIID riid, LPOLESTR *names, UINT coun
     // A name spelt exactly as one the type information has already answered for gets that answer
     // again (a script host asks on every call); any other spelling asks the type information.
     if (count == 1) {
-        const DISPID known = d->KnownName(names[0]);
+        const DISPID known = KnownNameIn(*d, names[0]);
         if (known != DISPID_UNKNOWN) {
             ids[0] = known;
             return S_OK;
@@ -914,29 +929,21 @@ HRESULT DispatchInterface::GetIDsOfNames(REFIID riid, LPOLESTR *names, UINT coun
     return d->dispatchInfo->GetIDsOfNames(names, count, ids);
 }
 
-DISPID DispatchInterface::Description::KnownName(const wchar_t *name) const {
-    // The name's length, as far as a known name can be long.
-    const size_t longest = nameStart.size() - 2;
-    size_t length = 0;
-    while (name[length]) {
-        if (++length > longest) return DISPID_UNKNOWN;
-    }
-    for (size_t i = nameStart[length]; i < nameStart[length + 1]; ++i)
-        if (SameCharacters(names[i].spelling.data(), name, length)) return names[i].id;
-    return DISPID_UNKNOWN;
-}
-
-inline const DispatchInterface::Member *DispatchInterface::Description::Find(DISPID id, WORD flags) const {
-    const size_t mask = lookupMask;
-    for (size_t slot = LookupSlot(id, mask);; slot = (slot + 1) & mask) {
-        const Lookup &entry = lookup[slot];
+namespace {
+// The member that a call with these flags reaches, or null: the description's table says.
+const DispatchInterface::Member *FindIn(const DispatchInterface::Description &d, DISPID id, WORD flags) {
+    using Lookup = DispatchInterface::Description::Lookup;
+    const size_t mask = d.lookupMask;
+    for (size_t slot = DispatchInterface::Description::LookupSlot(id, mask);; slot = (slot + 1) & mask) {
+        const Lookup &entry = d.lookup[slot];
         if (entry.member[0] == Lookup::kFree) return nullptr;
         if (entry.id == id) {
             const short index = entry.member[flags & Lookup::kFlags];
-            return index >= 0 ? &members[static_cast<size_t>(index)] : nullptr;
+            return index >= 0 ? &d.members[static_cast<size_t>(index)] : nullptr;
         }
     }
 }
+} // namespace
 
 HRESULT DispatchInterface::Invoke(IDispatch *object, DISPID id, REFIID riid, WORD flags, DISPPARAMS *params,
                                   VARIANT *result, EXCEPINFO *exception, UINT *argError) const noexcept {
@@ -952,7 +959,7 @@ HRESULT DispatchInterface::Invoke(IDispatch *object, DISPID id, REFIID riid, WOR
     // (Running out of memory here is the runtime's error 7.)
     if (FAILED(hr)) return IsRuntimeFailure(hr) ? ReportException(RuntimeFailure(hr), exception) : hr;
 
-    const Member *member = d->Find(id, flags);
+    const Member *member = FindIn(*d, id, flags);
     if (!member) return DISP_E_MEMBERNOTFOUND;
 
     CallersStorage direct;

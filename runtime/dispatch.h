@@ -59,7 +59,7 @@ public:
     HRESULT GetClassInfo(ITypeInfo **info) const;
     HRESULT GetTypeInfoCount(UINT *count) const;
     HRESULT GetTypeInfo(UINT index, LCID lcid, ITypeInfo **info) const;
-    HRESULT GetIDsOfNames(REFIID riid, LPOLESTR *names, UINT count, LCID lcid, DISPID *ids) const;
+    HRESULT GetIDsOfNames(REFIID riid, LPOLESTR *names, UINT count, LCID lcid, DISPID *ids) const noexcept;
     // object: the interface pointer whose vtable holds the members. Never throws: what may run
     // out of memory on the way runs guarded inside.
     HRESULT Invoke(IDispatch *object, DISPID id, REFIID riid, WORD flags, DISPPARAMS *params, VARIANT *result,
@@ -78,13 +78,8 @@ public:
         };
         std::vector<Name> names;
         std::vector<size_t> nameStart;
-        // The identifier of a name spelt exactly as one of `names`, or DISPID_UNKNOWN.
-        DISPID KnownName(const wchar_t *name) const;
 
-        // The member that a call with these flags reaches, or null.
-        const Member *Find(DISPID id, WORD flags) const;
-
-        // What Find answers from: per identifier, the member each combination of the four
+        // Which member a call reaches: per identifier, the member each combination of the four
         // DISPATCH_ flags reaches.
         struct Lookup {
             static constexpr WORD kFlags = DISPATCH_METHOD | DISPATCH_PROPERTYGET | DISPATCH_PROPERTYPUT |

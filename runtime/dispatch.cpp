@@ -29,6 +29,7 @@
 
 #include "errors.h"
 #include "module.h"
+#include "decimal.h"
 
 namespace rt {
 namespace {
@@ -753,7 +754,7 @@ HRESULT ReadMember(ITypeInfo *vtableInfo, UINT index, DispatchInterface::Member 
 // guarded.)
 HRESULT ReadDescription(REFIID iid, REFCLSID clsid, int typelibIndex, DispatchInterface::Description &d) {
     std::wstring path = module::FilePath();
-    if (typelibIndex != 1) path += L"\\" + std::to_wstring(typelibIndex);
+    if (typelibIndex != 1) path += L"\\" + Decimal(typelibIndex);
     ComPtr<ITypeLib> library;
     HRESULT hr = LoadTypeLibEx(path.c_str(), REGKIND_NONE, &library);
     if (FAILED(hr)) return hr;

@@ -5,6 +5,7 @@
 
 #include "errors.h"
 #include "module.h"
+#include "decimal.h"
 
 namespace rt::registration {
 namespace {
@@ -79,7 +80,7 @@ HRESULT Register(const Server &server) {
         if (FAILED(hr)) return hr;
 
         const std::wstring libid = GuidText(*server.libid);
-        const std::wstring version = std::to_wstring(server.major) + L"." + std::to_wstring(server.minor);
+        const std::wstring version = Decimal(server.major) + L"." + Decimal(server.minor);
         // The library has no help file. Given no help folder, the automation library records the
         // folder of the first DLL to register, which on 64-bit Windows is one architecture's folder
         // in a key both share, and stale once that one is unregistered: the key stays without one.
@@ -133,8 +134,8 @@ HRESULT Unregister(const Server &server) {
         // automation library writes into both registry views) is shared with the other platform's
         // registration of the same library and goes with the last of them. UnRegisterTypeLib would
         // take the interfaces' keys from both views at once.
-        const std::wstring versionKey = L"TypeLib\\" + GuidText(*server.libid) + L"\\" + std::to_wstring(server.major) +
-                                        L"." + std::to_wstring(server.minor);
+        const std::wstring versionKey = L"TypeLib\\" + GuidText(*server.libid) + L"\\" + Decimal(server.major) +
+                                        L"." + Decimal(server.minor);
         const std::wstring ours = versionKey + (kSysKind == SYS_WIN64 ? L"\\0\\win64" : L"\\0\\win32");
         const std::wstring other = versionKey + (kSysKind == SYS_WIN64 ? L"\\0\\win32" : L"\\0\\win64");
         if (KeyExists(HKEY_CLASSES_ROOT, ours)) {

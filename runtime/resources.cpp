@@ -5,6 +5,7 @@
 
 #include "dispatch.h"
 #include "errors.h"
+#include "decimal.h"
 
 namespace rt::resources {
 namespace {
@@ -40,7 +41,7 @@ public:
         if (hr == E_OUTOFMEMORY) return RuntimeFailure(hr);
         if (FAILED(hr)) return Raise(RtError::TypeMismatch);
         const LONG n = V_I4(number.Get());
-        display_ = std::to_wstring(n);
+        display_ = Decimal(n);
         isNumber_ = true;
         number_ = static_cast<WORD>(n);
         valid_ = n >= 0 && n <= 0xFFFF;
@@ -64,10 +65,10 @@ HRESULT LoadString(HMODULE module, long id, BSTR *result) {
     if (!result) return E_POINTER;
     *result = nullptr;
     return Guarded([&] {
-        if (id < 0 || id > 0xFFFF) return NotFound(std::to_wstring(id));
+        if (id < 0 || id > 0xFFFF) return NotFound(Decimal(id));
         const wchar_t *text = nullptr;
         int length = LoadStringW(module, static_cast<UINT>(id), reinterpret_cast<LPWSTR>(&text), 0);
-        if (length <= 0 || !text) return NotFound(std::to_wstring(id));
+        if (length <= 0 || !text) return NotFound(Decimal(id));
         *result = SysAllocStringLen(text, static_cast<UINT>(length));
         return *result ? S_OK : Raise(RtError::OutOfMemory);
     });

@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "module.h"
+#include "decimal.h"
 
 namespace rt::version {
 namespace {
@@ -72,8 +73,8 @@ std::optional<Numbers> FileVersion(const std::wstring &file) {
 }
 
 std::wstring Text(const Numbers &numbers) {
-    return std::to_wstring(numbers.major) + L"." + std::to_wstring(numbers.minor) + L"." + std::to_wstring(numbers.build) +
-           L"." + std::to_wstring(numbers.revision);
+    return Decimal(numbers.major) + L"." + Decimal(numbers.minor) + L"." + Decimal(numbers.build) +
+           L"." + Decimal(numbers.revision);
 }
 
 } // namespace rt::version

@@ -60,7 +60,11 @@ struct Options {
 // does (the caller's wide name converted to the ANSI code page plus the call; for a name read, the
 // call, its ANSI buffer converted back and the 255-character string the caller receives); for the
 // members whose arguments are numbers it is the kernel32 call itself and is not timed twice.
-enum Path { kFloor, kContract, kVtable, kInvoke, kNamesInvoke, kPathCount };
+// kCallerWork, a control beside the late-bound paths: everything a late-bound caller does around
+// Invoke (its DISPPARAMS, result VARIANT, EXCEPINFO, reading and clearing the result) with the
+// member's vtable call in Invoke's place, so that what Invoke itself adds shows apart from what the
+// caller's own work costs.
+enum Path { kFloor, kContract, kVtable, kInvoke, kNamesInvoke, kCallerWork, kPathCount };
 const wchar_t *PathTitle(int path);
 
 // --- The contract floor's conversions (the platform's converters, as any implementation uses them) -

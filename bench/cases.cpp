@@ -3,6 +3,7 @@
 // C++ program can take (the vtable, Invoke by identifier, GetIDsOfNames + Invoke).
 #include <algorithm>
 #include <cstdio>
+#include <memory>
 #include <string>
 
 #include "bench.h"
@@ -30,29 +31,49 @@ constexpr int kReadLength = static_cast<int>(basQxAtomTables10A::kNameBufferLeng
 
 constexpr WORD kMethodGet = DISPATCH_METHOD | DISPATCH_PROPERTYGET;
 
-// A late-bound caller of one member: by identifier, or looking the name up on every call.
+// The vtable call of one member made from a late-bound caller's arguments (in rgvarg order): what
+// the caller's-work path calls where the others call Invoke. The result lands in `result` as
+// Invoke leaves it.
+using Reach = HRESULT (*)(_clsQxAtomTables10A *object, VARIANTARG *args, VARIANT *result);
+
+// A late-bound caller of one member: by identifier, or looking the name up on every call; or, as a
+// control, the same caller with the member's vtable call where Invoke would be (everything a
+// late-bound caller does around Invoke, without Invoke).
 class Late {
 public:
     Late(IDispatch *object, const wchar_t *name, bool lookup) : object_(object), name_(name), lookup_(lookup) {
         LPOLESTR names[] = {const_cast<LPOLESTR>(name_)};
         if (FAILED(object_->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id_))) ++g_failures;
     }
+    Late(_clsQxAtomTables10A *object, Reach reach) : object_(object), name_(L""), lookup_(false), vtable_(object), reach_(reach) {}
 
     // Calls with the arguments in rgvarg order (last argument first) and returns the result as a
     // number (a string result: its length). The result is freed, as a client does.
     long long Call(VARIANTARG *args, UINT count) const {
+        if (reach_) return Around(args, count, [this](DISPPARAMS &params, VARIANT &result, EXCEPINFO &, UINT &) {
+                return reach_(vtable_, params.rgvarg, &result);
+            });
         DISPID id = id_;
         if (lookup_) {
             LPOLESTR names[] = {const_cast<LPOLESTR>(name_)};
             if (FAILED(object_->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id))) ++g_failures;
         }
+        return Around(args, count, [this, id](DISPPARAMS &params, VARIANT &result, EXCEPINFO &exception, UINT &argError) {
+            return object_->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, kMethodGet, &params, &result, &exception,
+                                   &argError);
+        });
+    }
+
+private:
+    // What a late-bound caller does around the call itself.
+    template <class Reaching>
+    static long long Around(VARIANTARG *args, UINT count, Reaching reaching) {
         DISPPARAMS params{args, nullptr, count, 0};
         VARIANT result;
         VariantInit(&result);
         EXCEPINFO exception{};
         UINT argError = 0;
-        const HRESULT hr =
-            object_->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, kMethodGet, &params, &result, &exception, &argError);
+        const HRESULT hr = reaching(params, result, exception, argError);
         if (FAILED(hr)) {
             ++g_failures;
             SysFreeString(exception.bstrSource);
@@ -66,11 +87,30 @@ public:
         return value;
     }
 
-private:
     IDispatch *object_;
     const wchar_t *name_;
     bool lookup_;
     DISPID id_ = DISPID_UNKNOWN;
+    _clsQxAtomTables10A *vtable_ = nullptr;
+    Reach reach_ = nullptr;
+};
+
+// The three late-bound callers of one member: by identifier, by name, and the caller's-work
+// control (its vtable call in Invoke's place).
+template <class Api>
+struct LateCallers {
+    std::shared_ptr<Late> byId, byName, around;
+    explicit LateCallers(Component &component)
+        : byId(std::make_shared<Late>(component.dispatch.Get(), Api::kMember, false)),
+          byName(std::make_shared<Late>(component.dispatch.Get(), Api::kMember, true)),
+          around(std::make_shared<Late>(component.object.Get(), &Api::Reach)) {}
+    // Sets the three late-bound paths of `c` to `run`, made for each caller.
+    template <class Make>
+    void Paths(Case &c, Make make) const {
+        c.paths[kInvoke].run = make(byId);
+        c.paths[kNamesInvoke].run = make(byName);
+        c.paths[kCallerWork].run = make(around);
+    }
 };
 
 using rt::arg::Ref;
@@ -82,6 +122,10 @@ using rt::arg::Ref;
         static constexpr const wchar_t *kPlatform = L## #Platform;                               \
         static ATOM Raw(LPCSTR name) { return Platform(name); }                                  \
         static HRESULT Call(_clsQxAtomTables10A *o, BSTR *name, LONG *r) { return o->Member(name, r); } \
+        static HRESULT Reach(_clsQxAtomTables10A *o, VARIANTARG *a, VARIANT *r) {                \
+            V_VT(r) = VT_I4;                                                                     \
+            return Call(o, V_BSTRREF(a), &V_I4(r));                                              \
+        }                                                                                        \
     };
 #define NUMBER_API(Type, Member, Platform)                                                       \
     struct Type {                                                                                \
@@ -89,6 +133,10 @@ using rt::arg::Ref;
         static constexpr const wchar_t *kPlatform = L## #Platform;                               \
         static ATOM Raw(ATOM atom) { return Platform(atom); }                                    \
         static HRESULT Call(_clsQxAtomTables10A *o, short *atom, LONG *r) { return o->Member(atom, r); } \
+        static HRESULT Reach(_clsQxAtomTables10A *o, VARIANTARG *a, VARIANT *r) {                \
+            V_VT(r) = VT_I4;                                                                     \
+            return Call(o, V_I2REF(a), &V_I4(r));                                                \
+        }                                                                                        \
     };
 #define READ_API(Type, Member, Platform)                                                         \
     struct Type {                                                                                \
@@ -97,6 +145,11 @@ using rt::arg::Ref;
         static UINT Raw(ATOM atom, LPSTR buffer, int size) { return Platform(atom, buffer, size); } \
         static HRESULT Call(_clsQxAtomTables10A *o, short *atom, BSTR *r) {                      \
             return o->Member(atom, nullptr, nullptr, r);                                         \
+        }                                                                                        \
+        static HRESULT Reach(_clsQxAtomTables10A *o, VARIANTARG *a, VARIANT *r) {                \
+            V_VT(r) = VT_BSTR;                                                                   \
+            V_BSTR(r) = nullptr;                                                                 \
+            return Call(o, V_I2REF(a), &V_BSTR(r));                                              \
         }                                                                                        \
     };
 
@@ -108,6 +161,14 @@ NAME_API(AddGlobal, GlobalAddAtomAmts, GlobalAddAtomA)
 NAME_API(FindGlobal, GlobalFindAtomAmts, GlobalFindAtomA)
 NUMBER_API(DeleteGlobal, GlobalDeleteAtomAmts, GlobalDeleteAtom)
 READ_API(ReadGlobal, GlobalGetAtomNameAmts, GlobalGetAtomNameA)
+
+struct InitApi {
+    static constexpr const wchar_t *kMember = L"InitAtomTableAmts";
+    static HRESULT Reach(_clsQxAtomTables10A *o, VARIANTARG *a, VARIANT *r) {
+        V_VT(r) = VT_I4;
+        return o->InitAtomTableAmts(V_I2REF(a), &V_I4(r));
+    }
+};
 
 // The names of one table: one that exists, one that does not, and fresh ones to add.
 struct Names {
@@ -183,8 +244,7 @@ Case FixedName(Component &component, Names &names, bool exists, bool adds, int c
     const char *nameA = exists ? names.existingA.c_str() : names.missingA.c_str();
     BSTR *slot = exists ? names.existing.Address() : names.missing.Address();
     _clsQxAtomTables10A *object = component.object.Get();
-    auto byId = std::make_shared<Late>(component.dispatch.Get(), Api::kMember, false);
-    auto byName = std::make_shared<Late>(component.dispatch.Get(), Api::kMember, true);
+    const LateCallers<Api> late(component);
     Names *table = &names;
     auto giveBack = [adds, table](int n) {
         if (!adds) return;
@@ -207,14 +267,12 @@ Case FixedName(Component &component, Names &names, bool exists, bool adds, int c
             Keep(r);
         }
     };
-    c.paths[kInvoke].run = [byId, slot](int n) {
-        VARIANTARG arg = Ref(slot);
-        for (int i = 0; i < n; ++i) Keep(byId->Call(&arg, 1));
-    };
-    c.paths[kNamesInvoke].run = [byName, slot](int n) {
-        VARIANTARG arg = Ref(slot);
-        for (int i = 0; i < n; ++i) Keep(byName->Call(&arg, 1));
-    };
+    late.Paths(c, [slot](std::shared_ptr<Late> caller) {
+        return [caller, slot](int n) {
+            VARIANTARG arg = Ref(slot);
+            for (int i = 0; i < n; ++i) Keep(caller->Call(&arg, 1));
+        };
+    });
     for (auto &p : c.paths) p.teardown = giveBack;
     return c;
 }
@@ -224,8 +282,7 @@ template <class Api, class Delete>
 Case FreshNames(Component &component, Names &names, int calls, bool global) {
     Case c = NewCase(Api::kMember, L"new name", Api::kPlatform, global, calls, 1.3);
     _clsQxAtomTables10A *object = component.object.Get();
-    auto byId = std::make_shared<Late>(component.dispatch.Get(), Api::kMember, false);
-    auto byName = std::make_shared<Late>(component.dispatch.Get(), Api::kMember, true);
+    const LateCallers<Api> late(component);
     Names *t = &names;
     auto removeAll = [t](int n) {
         for (int i = 0; i < n; ++i) Delete::Raw(t->atoms[static_cast<size_t>(i)]);
@@ -248,18 +305,14 @@ Case FreshNames(Component &component, Names &names, int calls, bool global) {
             t->atoms[static_cast<size_t>(i)] = static_cast<ATOM>(r);
         }
     };
-    c.paths[kInvoke].run = [byId, t](int n) {
-        for (int i = 0; i < n; ++i) {
-            VARIANTARG arg = Ref(t->fresh[static_cast<size_t>(i)].Address());
-            t->atoms[static_cast<size_t>(i)] = static_cast<ATOM>(byId->Call(&arg, 1));
-        }
-    };
-    c.paths[kNamesInvoke].run = [byName, t](int n) {
-        for (int i = 0; i < n; ++i) {
-            VARIANTARG arg = Ref(t->fresh[static_cast<size_t>(i)].Address());
-            t->atoms[static_cast<size_t>(i)] = static_cast<ATOM>(byName->Call(&arg, 1));
-        }
-    };
+    late.Paths(c, [t](std::shared_ptr<Late> caller) {
+        return [caller, t](int n) {
+            for (int i = 0; i < n; ++i) {
+                VARIANTARG arg = Ref(t->fresh[static_cast<size_t>(i)].Address());
+                t->atoms[static_cast<size_t>(i)] = static_cast<ATOM>(caller->Call(&arg, 1));
+            }
+        };
+    });
     for (auto &p : c.paths) p.teardown = removeAll;
     return c;
 }
@@ -276,8 +329,7 @@ Case Deletes(Component &component, Names &names, DeleteKind kind, int calls, boo
                                                            : L"missing atom";
     Case c = NewCase(Api::kMember, variant, Api::kPlatform, global, calls, 1.3);
     _clsQxAtomTables10A *object = component.object.Get();
-    auto byId = std::make_shared<Late>(component.dispatch.Get(), Api::kMember, false);
-    auto byName = std::make_shared<Late>(component.dispatch.Get(), Api::kMember, true);
+    const LateCallers<Api> late(component);
     Names *t = &names;
     // The atom each call deletes.
     auto atomOf = [t, kind](int i) -> ATOM {
@@ -302,20 +354,15 @@ Case Deletes(Component &component, Names &names, DeleteKind kind, int calls, boo
             Keep(r);
         }
     };
-    c.paths[kInvoke].run = [byId, atomOf](int n) {
-        for (int i = 0; i < n; ++i) {
-            short atom = static_cast<short>(atomOf(i));
-            VARIANTARG arg = Ref(&atom);
-            Keep(byId->Call(&arg, 1));
-        }
-    };
-    c.paths[kNamesInvoke].run = [byName, atomOf](int n) {
-        for (int i = 0; i < n; ++i) {
-            short atom = static_cast<short>(atomOf(i));
-            VARIANTARG arg = Ref(&atom);
-            Keep(byName->Call(&arg, 1));
-        }
-    };
+    late.Paths(c, [atomOf](std::shared_ptr<Late> caller) {
+        return [caller, atomOf](int n) {
+            for (int i = 0; i < n; ++i) {
+                short atom = static_cast<short>(atomOf(i));
+                VARIANTARG arg = Ref(&atom);
+                Keep(caller->Call(&arg, 1));
+            }
+        };
+    });
     for (auto &p : c.paths) p.setup = setup;
     return c;
 }
@@ -328,8 +375,7 @@ template <class Api>
 Case Reads(Component &component, Names &names, bool exists, int calls, bool global) {
     Case c = NewCase(Api::kMember, exists ? L"existing atom" : L"missing atom", Api::kPlatform, global, calls, 2.0);
     _clsQxAtomTables10A *object = component.object.Get();
-    auto byId = std::make_shared<Late>(component.dispatch.Get(), Api::kMember, false);
-    auto byName = std::make_shared<Late>(component.dispatch.Get(), Api::kMember, true);
+    const LateCallers<Api> late(component);
     const ATOM target = exists ? names.existingAtom : names.missingAtom;
     c.paths[kFloor].run = [target](int n) {
         char buffer[kReadLength + 1];
@@ -357,20 +403,15 @@ Case Reads(Component &component, Names &names, bool exists, int calls, bool glob
             SysFreeString(name);
         }
     };
-    c.paths[kInvoke].run = [byId, target](int n) {
-        for (int i = 0; i < n; ++i) {
-            short atom = static_cast<short>(target);
-            VARIANTARG arg = Ref(&atom);
-            Keep(byId->Call(&arg, 1));
-        }
-    };
-    c.paths[kNamesInvoke].run = [byName, target](int n) {
-        for (int i = 0; i < n; ++i) {
-            short atom = static_cast<short>(target);
-            VARIANTARG arg = Ref(&atom);
-            Keep(byName->Call(&arg, 1));
-        }
-    };
+    late.Paths(c, [target](std::shared_ptr<Late> caller) {
+        return [caller, target](int n) {
+            for (int i = 0; i < n; ++i) {
+                short atom = static_cast<short>(target);
+                VARIANTARG arg = Ref(&atom);
+                Keep(caller->Call(&arg, 1));
+            }
+        };
+    });
     return c;
 }
 
@@ -379,8 +420,7 @@ Case Init(Component &component, int calls) {
     // wrapper can come near its floor; no target applies. The contract floor is the kernel32 call.
     Case c = NewCase(L"InitAtomTableAmts", L"size 37", L"InitAtomTable", false, calls, 0);
     _clsQxAtomTables10A *object = component.object.Get();
-    auto byId = std::make_shared<Late>(component.dispatch.Get(), L"InitAtomTableAmts", false);
-    auto byName = std::make_shared<Late>(component.dispatch.Get(), L"InitAtomTableAmts", true);
+    const LateCallers<InitApi> late(component);
     c.paths[kFloor].run = [](int n) {
         for (int i = 0; i < n; ++i) Keep(InitAtomTable(37));
     };
@@ -392,20 +432,15 @@ Case Init(Component &component, int calls) {
             Keep(r);
         }
     };
-    c.paths[kInvoke].run = [byId](int n) {
-        for (int i = 0; i < n; ++i) {
-            short size = 37;
-            VARIANTARG arg = Ref(&size);
-            Keep(byId->Call(&arg, 1));
-        }
-    };
-    c.paths[kNamesInvoke].run = [byName](int n) {
-        for (int i = 0; i < n; ++i) {
-            short size = 37;
-            VARIANTARG arg = Ref(&size);
-            Keep(byName->Call(&arg, 1));
-        }
-    };
+    late.Paths(c, [](std::shared_ptr<Late> caller) {
+        return [caller](int n) {
+            for (int i = 0; i < n; ++i) {
+                short size = 37;
+                VARIANTARG arg = Ref(&size);
+                Keep(caller->Call(&arg, 1));
+            }
+        };
+    });
     return c;
 }
 
@@ -418,6 +453,7 @@ const wchar_t *PathTitle(int path) {
     case kVtable: return L"vtable";
     case kInvoke: return L"Invoke by DISPID";
     case kNamesInvoke: return L"GetIDsOfNames + Invoke";
+    case kCallerWork: return L"a late-bound caller's own work around the vtable call";
     default: return L"?";
     }
 }

@@ -294,7 +294,7 @@ public:
             const VARIANTARG *arg = last - 1 - p;
             const VARTYPE exact = static_cast<VARTYPE>(VT_BYREF | param.type);
             void *storage;
-            if (V_VT(arg) == exact) {
+            if (V_VT(arg) == exact) [[likely]] {
                 storage = V_BYREF(arg);
             } else if (V_VT(arg) == (VT_BYREF | VT_VARIANT)) {
                 const VARIANT *variable = V_VARIANTREF(arg);
@@ -363,7 +363,7 @@ bool IsRuntimeFailure(HRESULT hr) { return hr == E_OUTOFMEMORY || HRESULT_FACILI
 // The exception information of a runtime failure (its error information taken from the thread).
 // Without the memory to describe the failure, the caller still gets its code, and its standard text
 // if even that can be had.
-HRESULT ReportException(HRESULT failed, EXCEPINFO *exception) noexcept {
+__attribute__((cold)) HRESULT ReportException(HRESULT failed, EXCEPINFO *exception) noexcept {
     if (!exception) return failed;
     Bstr source, description, helpFile;
     DWORD helpContext = 0;
@@ -948,25 +948,33 @@ const DispatchInterface::Member *FindIn(const DispatchInterface::Description &d,
 
 HRESULT DispatchInterface::Invoke(IDispatch *object, DISPID id, REFIID riid, WORD flags, DISPPARAMS *params,
                                   VARIANT *result, EXCEPINFO *exception, UINT *argError) const noexcept {
-    if (!IsNullGuid(riid)) return DISP_E_UNKNOWNINTERFACE;
-    if (!params) return E_INVALIDARG;
+    // (The branches a well-formed call does not take are marked so: the way such a call takes
+    // stays short, in few cache lines.)
+    if (!IsNullGuid(riid)) [[unlikely]]
+        return DISP_E_UNKNOWNINTERFACE;
+    if (!params) [[unlikely]]
+        return E_INVALIDARG;
     if ((params->cArgs && !params->rgvarg) || params->cNamedArgs > params->cArgs ||
-        (params->cNamedArgs && !params->rgdispidNamedArgs))
+        (params->cNamedArgs && !params->rgdispidNamedArgs)) [[unlikely]]
         return E_INVALIDARG;
     if (result) V_VT(result) = VT_EMPTY; // (VariantInit, without the call into the library)
     if (exception) *exception = EXCEPINFO{};
     const Description *d = nullptr;
     const HRESULT hr = Read(d);
     // (Running out of memory here is the runtime's error 7.)
-    if (FAILED(hr)) return IsRuntimeFailure(hr) ? ReportException(RuntimeFailure(hr), exception) : hr;
+    if (FAILED(hr)) [[unlikely]]
+        return IsRuntimeFailure(hr) ? ReportException(RuntimeFailure(hr), exception) : hr;
 
     const Member *member = FindIn(*d, id, flags);
-    if (!member) return DISP_E_MEMBERNOTFOUND;
+    if (!member) [[unlikely]]
+        return DISP_E_MEMBERNOTFOUND;
 
     CallersStorage direct;
-    if (direct.Bind(*member, *params)) {
+    if (direct.Bind(*member, *params)) [[likely]] {
         const HRESULT memberResult = direct.Call(*member, object, result);
-        return FAILED(memberResult) ? ReportException(memberResult, exception) : S_OK;
+        if (FAILED(memberResult)) [[unlikely]]
+            return ReportException(memberResult, exception);
+        return S_OK;
     }
     return InvokeInPhases(*member, object, *params, result, exception, argError);
 }

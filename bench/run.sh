@@ -71,8 +71,11 @@ machine="${cpu:-unknown CPU}, $(nproc) cores ($(uname -m), Linux $(uname -r))"
 if [ "$lane" = x64 ]; then
   wine_version=$(/usr/lib/wine/wine64 --version)
 else
-  # The 32-bit loader cannot run here without qemu; its package says the version.
-  wine_version="wine-$(dpkg-query -W -f='${Version}' wine32:i386 2>/dev/null || echo '?') 32-bit, through qemu-i386"
+  # The version from the 32-bit package (the loader may need qemu to run here at all), and how this
+  # machine runs it.
+  how=$(bash "$root/tools/wine/enter-i386.sh" --how 2>/dev/null || echo emulated)
+  case $how in native) how="natively" ;; *) how="through qemu-i386" ;; esac
+  wine_version="wine-$(dpkg-query -W -f='${Version}' wine32:i386 2>/dev/null || echo '?') 32-bit, $how"
 fi
 "${run[@]}" "$program/atomtables_bench.exe" --out "$(winpath "$results")" --script "$(winpath "$root/bench/bench.vbs")" \
   --machine "$machine" --wine "$wine_version" --arch "$lane" --load "$(winpath /proc/loadavg)" "${quick[@]}"

@@ -241,6 +241,15 @@ inline __attribute__((always_inline)) HRESULT CallDirect(void *object, ULONG_PTR
                                                          const ULONG_PTR *s) {
     using S = ULONG_PTR;
     void *entry = (*static_cast<void ***>(object))[offset / sizeof(void *)];
+#if defined(__x86_64__)
+    // The x64 calling convention lets a caller pass more arguments than the callee takes (the caller
+    // owns the stack they are on, and the callee never reads past its own): one call serves every
+    // count, with the slots past `count` as they are.
+    (void)count;
+    return reinterpret_cast<HRESULT(STDMETHODCALLTYPE *)(void *, S, S, S, S, S, S, S, S)>(entry)(
+        object, s[0], s[1], s[2], s[3], s[4], s[5], s[6], s[7]);
+#else
+    // (A 32-bit callee takes its own arguments off the stack: it gets exactly its count.)
     switch (count) {
     case 0: return reinterpret_cast<HRESULT(STDMETHODCALLTYPE *)(void *)>(entry)(object);
     case 1: return reinterpret_cast<HRESULT(STDMETHODCALLTYPE *)(void *, S)>(entry)(object, s[0]);
@@ -263,6 +272,7 @@ inline __attribute__((always_inline)) HRESULT CallDirect(void *object, ULONG_PTR
         return reinterpret_cast<HRESULT(STDMETHODCALLTYPE *)(void *, S, S, S, S, S, S, S, S)>(entry)(
             object, s[0], s[1], s[2], s[3], s[4], s[5], s[6], s[7]);
     }
+#endif
 }
 
 
@@ -345,7 +355,7 @@ public:
     }
 
 private:
-    ULONG_PTR slots_[kDirectSlots];
+    ULONG_PTR slots_[kDirectSlots] = {};
     UINT count_ = 0;
 };
 
@@ -466,7 +476,7 @@ public:
             direct = direct && TakesOneSlot(types[i]);
         }
         if (direct) {
-            ULONG_PTR slots[kDirectSlots];
+            ULONG_PTR slots[kDirectSlots] = {};
             for (size_t i = 0; i < n; ++i) slots[i] = SlotOf(types[i], args[i]);
             memberResult = CallDirect(object, member_.vtableOffset, n, slots);
             return S_OK;

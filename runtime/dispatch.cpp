@@ -23,6 +23,7 @@
 #include <cstdint>
 #include <cstring>
 #include <cwchar>
+#include <iterator>
 #include <memory>
 #include <new>
 #include <string>
@@ -208,7 +209,7 @@ private:
 
 // The most arguments (with the result) that a member is called with directly; more go through
 // DispCallFunc.
-constexpr size_t kDirectSlots = 8;
+constexpr size_t kDirectSlots = std::size(DispatchInterface::Member{}.directType);
 
 // Whether DispCallFunc passes an argument of this type in one integer slot of the stack or a
 // register: references, and integers, strings and interface pointers by value. A member whose
@@ -300,22 +301,22 @@ public:
         if (passed > count) return false;
         const VARIANTARG *last = params.rgvarg + passed; // the first argument is last[-1]
         for (UINT p = 0; p < passed; ++p) {
-            const DispatchInterface::Param &param = member.params[p];
+            const VARTYPE type = member.directType[p];
             const VARIANTARG *arg = last - 1 - p;
-            const VARTYPE exact = static_cast<VARTYPE>(VT_BYREF | param.type);
+            const VARTYPE exact = static_cast<VARTYPE>(VT_BYREF | type);
             void *storage;
             if (V_VT(arg) == exact) [[likely]] {
                 storage = V_BYREF(arg);
             } else if (V_VT(arg) == (VT_BYREF | VT_VARIANT)) {
                 const VARIANT *variable = V_VARIANTREF(arg);
                 if (!variable) return false;
-                if (V_VT(variable) == param.type)
+                if (V_VT(variable) == type)
                     storage = Payload(const_cast<VARIANT *>(variable));
                 else if (V_VT(variable) == exact)
                     storage = V_BYREF(variable);
                 else
                     return false;
-            } else if (IsMissing(arg) && param.optional) {
+            } else if (IsMissing(arg) && (member.directOptional >> p & 1u)) {
                 slots_[p] = 0;
                 continue;
             } else {
@@ -325,10 +326,9 @@ public:
             if (!storage) return false;
             slots_[p] = reinterpret_cast<ULONG_PTR>(storage);
         }
-        for (UINT p = passed; p < count; ++p) {
-            if (!member.params[p].optional) return false;
-            slots_[p] = 0;
-        }
+        // Every parameter not passed must be optional (its slot stays 0: a null pointer).
+        const unsigned notPassed = ((1u << count) - 1u) & ~((1u << passed) - 1u);
+        if ((member.directOptional & notPassed) != notPassed) return false;
         count_ = count;
         return true;
     }
@@ -755,8 +755,12 @@ HRESULT ReadMember(ITypeInfo *vtableInfo, UINT index, DispatchInterface::Member 
     member.paramCount = static_cast<UINT>(member.params.size());
     member.direct = member.params.size() + (member.result != kNoResult ? 1 : 0) <= kDirectSlots &&
                     member.result != VT_VARIANT && member.result != VT_DECIMAL;
-    for (const DispatchInterface::Param &param : member.params)
-        member.direct = member.direct && param.byRef && param.type != VT_VARIANT && !IsObjectType(param.type);
+    for (size_t p = 0; p < member.params.size() && member.direct; ++p) {
+        const DispatchInterface::Param &param = member.params[p];
+        member.direct = param.byRef && param.type != VT_VARIANT && !IsObjectType(param.type);
+        member.directType[p] = param.type;
+        if (param.optional) member.directOptional = static_cast<uint8_t>(member.directOptional | 1u << p);
+    }
     return S_OK;
 }
 

@@ -45,8 +45,11 @@ public:
         UINT paramCount = 0;       // params.size()
         // Whether a call may take the direct route: every parameter a reference to a plain value
         // (not a VARIANT, not an object), and few enough of them for a direct vtable call
-        // (dispatch.cpp).
+        // (dispatch.cpp); and what that route reads of the parameters, kept here beside the rest:
+        // each one's type, and bit p set when parameter p is optional.
         bool direct = false;
+        uint8_t directOptional = 0;
+        VARTYPE directType[8] = {};
     };
 
     // Interface iid, and the class clsid whose default interface it is, in the module's type

@@ -276,6 +276,18 @@ inline __attribute__((always_inline)) HRESULT CallDirect(void *object, ULONG_PTR
 #endif
 }
 
+// The arguments of a direct call. Where CallDirect passes every slot whatever the count (x64), all
+// of them hold a value; elsewhere only the member's own are filled (and read).
+struct DirectSlots {
+#if defined(__x86_64__)
+    ULONG_PTR slot[kDirectSlots] = {};
+#else
+    ULONG_PTR slot[kDirectSlots];
+#endif
+    ULONG_PTR &operator[](size_t i) { return slot[i]; }
+    operator const ULONG_PTR *() const { return slot; }
+};
+
 
 // The direct route. A member whose parameters are all references to plain values (not VARIANTs,
 // whose variables the binder looks into first, nor objects) receives the caller's own storage whenever
@@ -329,6 +341,7 @@ public:
         // Every parameter not passed must be optional (its slot stays 0: a null pointer).
         const unsigned notPassed = ((1u << count) - 1u) & ~((1u << passed) - 1u);
         if ((member.directOptional & notPassed) != notPassed) return false;
+        for (UINT p = passed; p < count; ++p) slots_[p] = 0;
         count_ = count;
         return true;
     }
@@ -355,7 +368,7 @@ public:
     }
 
 private:
-    ULONG_PTR slots_[kDirectSlots] = {};
+    DirectSlots slots_;
     UINT count_ = 0;
 };
 
@@ -476,7 +489,7 @@ public:
             direct = direct && TakesOneSlot(types[i]);
         }
         if (direct) {
-            ULONG_PTR slots[kDirectSlots] = {};
+            DirectSlots slots;
             for (size_t i = 0; i < n; ++i) slots[i] = SlotOf(types[i], args[i]);
             memberResult = CallDirect(object, member_.vtableOffset, n, slots);
             return S_OK;

@@ -45,7 +45,8 @@ public:
         LPOLESTR names[] = {const_cast<LPOLESTR>(name_)};
         if (FAILED(object_->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id_))) ++g_failures;
     }
-    Late(_clsQxAtomTables10A *object, Reach reach) : object_(object), name_(L""), lookup_(false), vtable_(object), reach_(reach) {}
+    Late(_clsQxAtomTables10A *object, Reach reach)
+        : object_(object), name_(L""), lookup_(false), vtable_(object), reach_(reach) {}
 
     // Calls with the arguments in rgvarg order (last argument first) and returns the result as a
     // number (a string result: its length). The result is freed, as a client does.

@@ -372,9 +372,9 @@ std::string WriteReport(const Report &r) {
                          "to the member as they are) takes the cheapest member's Invoke to %s ns over its vtable "
                          "call here; what a caller does around Invoke (the result's VARIANT cleared, DISPPARAMS "
                          "and EXCEPINFO set up) counts in that figure too. The control table above separates the "
-                         "two: where a case misses, compare its Invoke over the control with the caller's own "
-                         "work (adding new names, every call allocating in the platform's table, makes the "
-                         "caller's own work dearer by as much as Invoke's own cost).\n",
+                         "two; and what a single case adds moves with where the linker places the code, the control's "
+                         "part with it, so a case that misses by a nanosecond or two in one build may meet in the "
+                         "next.\n",
                          Ns(invokeOverhead).c_str());
         if (missedName)
             md += Format("- **FindAtomAmts / AddAtomAmts, vtable ≤ 1.3×:** the ANSI conversion is part of the contract "

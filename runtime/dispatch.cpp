@@ -23,7 +23,6 @@
 #include <cstdint>
 #include <cstring>
 #include <cwchar>
-#include <iterator>
 #include <memory>
 #include <new>
 #include <string>
@@ -209,7 +208,7 @@ private:
 
 // The most arguments (with the result) that a member is called with directly; more go through
 // DispCallFunc.
-constexpr size_t kDirectSlots = std::size(DispatchInterface::Member{}.directType);
+constexpr size_t kDirectSlots = DispatchInterface::Member::kDirectSlots;
 
 // Whether DispCallFunc passes an argument of this type in one integer slot of the stack or a
 // register: references, and integers, strings and interface pointers by value. A member whose
@@ -338,7 +337,7 @@ public:
             if (!storage) return false;
             slots_[p] = reinterpret_cast<ULONG_PTR>(storage);
         }
-        // Every parameter not passed must be optional (its slot stays 0: a null pointer).
+        // Every parameter not passed must be optional; it gets a null pointer.
         const unsigned notPassed = ((1u << count) - 1u) & ~((1u << passed) - 1u);
         if ((member.directOptional & notPassed) != notPassed) return false;
         for (UINT p = passed; p < count; ++p) slots_[p] = 0;

@@ -47,9 +47,10 @@ public:
         // (not a VARIANT, not an object), and few enough of them for a direct vtable call
         // (dispatch.cpp); and what that route reads of the parameters, kept here beside the rest:
         // each one's type, and bit p set when parameter p is optional.
+        static constexpr size_t kDirectSlots = 8; // the most arguments, with the result, called directly
         bool direct = false;
         uint8_t directOptional = 0;
-        VARTYPE directType[8] = {};
+        VARTYPE directType[kDirectSlots] = {};
     };
 
     // Interface iid, and the class clsid whose default interface it is, in the module's type
